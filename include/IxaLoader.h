@@ -1,0 +1,63 @@
+/* IxaLoader: the host's interface to the console bridge.
+ *
+ * Every export uses the C calling convention (the caller removes the
+ * arguments) and carries its plain, undecorated name. Boolean results are one
+ * byte. Hosts may link the import library or look the names up with
+ * GetProcAddress; the IXA_PFN_ types serve the latter. */
+#ifndef IXALOADER_H
+#define IXALOADER_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(IXALOADER_BUILD)
+#define IXA_API
+#else
+#define IXA_API __declspec(dllimport)
+#endif
+#define IXA_CALL __cdecl
+
+typedef unsigned char IxaBool;
+
+/* Called with 1 once the console's processor is running and the patch is
+ * resolved, and with 0 at the start of every ShutdownOB. */
+typedef void(IXA_CALL *IxaRunningCallback)(int32_t running);
+
+IXA_API int32_t IXA_CALL StartDetect(void);
+IXA_API int32_t IXA_CALL StartDetectExt(int32_t launchOption);
+IXA_API void IXA_CALL ShutdownOB(IxaBool closeWindow);
+IXA_API void IXA_CALL SetRunningCallback(IxaRunningCallback callback);
+
+/* Points *buffer at the 512 DMX bytes of patch row `row` (0 to 63), or at 512
+ * zero bytes when the row has no data; true only for the former. */
+IXA_API IxaBool IXA_CALL GetDMXBuffer(uint16_t row, unsigned char **buffer);
+
+IXA_API IxaBool IXA_CALL ClearProgrammer(void);
+IXA_API IxaBool IXA_CALL SelectNone(void);
+IXA_API IxaBool IXA_CALL SelectFixture(uint32_t fixture);
+IXA_API IxaBool IXA_CALL DeselectFixture(uint32_t fixture);
+IXA_API IxaBool IXA_CALL KnockoutFixture(uint32_t fixture);
+IXA_API IxaBool IXA_CALL SetFixturePanTilt(uint32_t fixture, uint32_t pan, uint32_t tilt);
+IXA_API IxaBool IXA_CALL SetFixtureIntensity(uint32_t fixture, uint8_t intensity);
+
+typedef int32_t(IXA_CALL *IXA_PFN_StartDetect)(void);
+typedef int32_t(IXA_CALL *IXA_PFN_StartDetectExt)(int32_t);
+typedef void(IXA_CALL *IXA_PFN_ShutdownOB)(IxaBool);
+typedef void(IXA_CALL *IXA_PFN_SetRunningCallback)(IxaRunningCallback);
+typedef IxaBool(IXA_CALL *IXA_PFN_GetDMXBuffer)(uint16_t, unsigned char **);
+typedef IxaBool(IXA_CALL *IXA_PFN_ClearProgrammer)(void);
+typedef IxaBool(IXA_CALL *IXA_PFN_SelectNone)(void);
+typedef IxaBool(IXA_CALL *IXA_PFN_SelectFixture)(uint32_t);
+typedef IxaBool(IXA_CALL *IXA_PFN_DeselectFixture)(uint32_t);
+typedef IxaBool(IXA_CALL *IXA_PFN_KnockoutFixture)(uint32_t);
+typedef IxaBool(IXA_CALL *IXA_PFN_SetFixturePanTilt)(uint32_t, uint32_t, uint32_t);
+typedef IxaBool(IXA_CALL *IXA_PFN_SetFixtureIntensity)(uint32_t, uint8_t);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IXALOADER_H */

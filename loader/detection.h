@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+// Starting and stopping detection, behind the exports and the status window.
+
+// Stores the launch option and starts a connection worker unless one may be
+// running. Throws Ui::invalid_argument_error when there is no status window.
+void StartDetection(int32_t launchOption);
+// Clears the detection flag, then joins the worker.
+void StopConnectionWorker();
+// Stops everything detection started; closes the status window on request.
+void ShutdownLoader(bool closeWindow);
+// Shutdown without closing the window, then a new start with the stored
+// launch option; the port 65535 means "do nothing at all".
+void RestartDetection(int32_t port);

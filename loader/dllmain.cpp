@@ -1,0 +1,15 @@
+#include <windows.h>
+
+#include "loader/instance.h"
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      return InitInstance() ? TRUE : FALSE;
+    case DLL_PROCESS_DETACH:
+      ExitInstance(reserved != nullptr);
+      return TRUE;
+    default:
+      return TRUE;
+  }
+}

@@ -1,0 +1,51 @@
+#include "loader/instance.h"
+
+#include <winsock2.h>
+
+#include "loader/detection.h"
+#include "loader/loader_state.h"
+#include "loader/status_window_host.h"
+#include "ui/config_dialog.h"
+
+namespace {
+
+constexpr DWORD kUnloadWaitMs = 10000;
+
+// Keeps this library mapped for the rest of the process: used when a thread
+// of ours could not be ended before an unload.
+void PinThisLibrary() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&PinThisLibrary), &self);
+}
+
+}  // namespace
+
+bool InitInstance() {
+  WSADATA wsaData;
+  WSAStartup(MAKEWORD(2, 0), &wsaData);
+  LoaderState& state = Loader();
+  for (int e = 0; e < kEventCount; ++e) {
+    state.events[e].reset(CreateEventA(nullptr, FALSE, FALSE, kLoaderEventNames[e]));
+  }
+  OpenStatusWindow();
+  return true;
+}
+
+void ExitInstance(bool processExit) {
+  LoaderState& state = Loader();
+  if (processExit) {
+    // The other threads have been ended by the system; nothing to wait for.
+    WSACleanup();
+    return;
+  }
+  // The system holds its loader lock here, so no thread can exit while we
+  // wait: threads are asked to finish and then parked (see LoaderThread).
+  state.detecting.store(false);
+  SetLoaderEvent(kShuttingDown);  // a worker waiting for the module must not hold the unload
+  bool ended = state.workerThread.EndForUnload(kUnloadWaitMs);
+  ended &= CloseStatusWindowForUnload();
+  if (!ended) PinThisLibrary();
+  WSACleanup();
+  for (auto& event : state.events) event.reset();
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "loader/loader_thread.h"
+#include "loader/patch_nodes.h"
+#include "loader/processor_table.h"
+#include "os/oslock.h"
+#include "os/win32/handle.h"
+
+class CIxaConfigDialog;
+
+typedef void(__cdecl* RunningCallbackFn)(int32_t running);
+
+constexpr size_t kUniverseSize = 512;
+
+// The events, each auto-reset and created unsignalled at load in this order.
+enum LoaderEvent { kDllLoaded, kShuttingDown, kDialogDisplayed, kDialogClosed, kEventCount };
+extern const char* const kLoaderEventNames[kEventCount];
+
+// The one process-wide record of the loader core. Fields that several
+// threads touch are single atomic values; the order of steps in ShutdownOB
+// and StopConnectionWorker keeps the threads apart.
+struct LoaderState {
+  std::unique_ptr<CIxaConfigDialog> statusWindow;
+  LoaderThread statusWindowThread;
+  LoaderThread workerThread;
+  std::atomic<bool> detecting{false};
+  std::atomic<int32_t> launchOption{0};
+  std::atomic<HMODULE> module{nullptr};
+  std::string savedImagePath;
+  ProcessorTable table;
+  Os::CriticalSection nodesLock;  // the worker replaces the table while the window re-resolves
+  std::vector<NodeEntry> nodes;
+  std::atomic<RunningCallbackFn> runningCallback{nullptr};
+  Os::UniqueHandle events[kEventCount];
+  alignas(16) uint8_t blankUniverse[kUniverseSize] = {};
+};
+
+LoaderState& Loader();
+
+// Signals or resets one of the loader's named events.
+void SetLoaderEvent(LoaderEvent event);
+void ResetLoaderEvent(LoaderEvent event);

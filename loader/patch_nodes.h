@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+// One available processor node of the bound module.
+struct NodeEntry {
+  int32_t dpIndex;  // node number minus 1
+  int32_t port;     // what ConnectToNode answered
+};
+
+// Frees the node table; the node count becomes 0.
+void ClearNodeTable();
+
+// Asks the bound module for its nodes (room for 20), connects to each in
+// list order and gives every patch row of that node's processor its port.
+void ResolvePatchNodes();
+// Re-resolves every row from the remembered node table; no module call.
+void ReresolvePatchPorts();

@@ -1,0 +1,84 @@
+#include "loader/processor_table.h"
+
+#include <cstring>
+
+#include "loader/loader_state.h"
+#include "loader/patch_nodes.h"
+
+namespace {
+
+template <typename Fn>
+bool Bind(HMODULE module, const char* name, std::atomic<Fn>& slot) {
+  Fn entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  slot.store(entry);
+  return entry != nullptr;
+}
+
+}  // namespace
+
+bool MakeImagePath(char* buffer, size_t size) {
+  static const char kImageName[] = "Ixa.dll";
+  DWORD length = GetTempPathA(static_cast<DWORD>(size), buffer);
+  if (length == 0) return false;
+  if (length + sizeof(kImageName) > size) return false;
+  std::memcpy(buffer + length, kImageName, sizeof(kImageName));
+  return true;
+}
+
+bool BindProcessorTable(HMODULE module) {
+  if (module == nullptr) return false;
+  ProcessorTable& t = Loader().table;
+  // Every name is looked up, in this order, even after one is missing.
+  bool all = true;
+  all &= Bind(module, "GetNumPorts", t.GetNumPorts);
+  all &= Bind(module, "GetNumChannels", t.GetNumChannels);
+  all &= Bind(module, "GetPortBuffer", t.GetPortBuffer);
+  all &= Bind(module, "LaunchOBExt", t.LaunchOBExt);
+  all &= Bind(module, "GetAvailableNodes", t.GetAvailableNodes);
+  all &= Bind(module, "ConnectToNode", t.ConnectToNode);
+  all &= Bind(module, "DisconnectFromNode", t.DisconnectFromNode);
+  all &= Bind(module, "ShutdownOB", t.ShutdownOB);
+  all &= Bind(module, "SetStatusCallback", t.SetStatusCallback);
+  all &= Bind(module, "StartPatchOperation", t.StartPatchOperation);
+  all &= Bind(module, "SendPatch", t.SendPatch);
+  all &= Bind(module, "FinishPatchOperation", t.FinishPatchOperation);
+  all &= Bind(module, "ClearPatchFromOB", t.ClearPatchFromOB);
+  all &= Bind(module, "SendMIDICommands", t.SendMIDICommands);
+  all &= Bind(module, "GetLoaderVersion", t.GetLoaderVersion);
+  all &= Bind(module, "ChangeUserNum", t.ChangeUserNum);
+  return all;
+}
+
+void UnbindProcessorTable() {
+  ProcessorTable& t = Loader().table;
+  t.GetNumPorts.store(nullptr);
+  t.GetNumChannels.store(nullptr);
+  t.GetPortBuffer.store(nullptr);
+  t.LaunchOBExt.store(nullptr);
+  t.GetAvailableNodes.store(nullptr);
+  t.ConnectToNode.store(nullptr);
+  t.DisconnectFromNode.store(nullptr);
+  t.ShutdownOB.store(nullptr);
+  t.SetStatusCallback.store(nullptr);
+  t.StartPatchOperation.store(nullptr);
+  t.SendPatch.store(nullptr);
+  t.FinishPatchOperation.store(nullptr);
+  t.ClearPatchFromOB.store(nullptr);
+  t.SendMIDICommands.store(nullptr);
+  t.GetLoaderVersion.store(nullptr);
+  t.ChangeUserNum.store(nullptr);
+  ClearNodeTable();
+}
+
+LoaderVersionCheck CheckLoaderVersion() {
+  int32_t required = 0;
+  if (GetLoaderVersionFn getVersion = Loader().table.GetLoaderVersion.load()) {
+    getVersion(&required);
+  }
+  return {required, required <= kLoaderVersion};
+}
+
+int32_t ChangeUserNumber(int32_t userNumber) {
+  ChangeUserNumFn change = Loader().table.ChangeUserNum.load();
+  return change != nullptr ? change(userNumber) : 0;
+}

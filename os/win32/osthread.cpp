@@ -1,0 +1,93 @@
+#include "os/win32/osthread.h"
+
+#include <process.h>
+
+#include <windows.h>
+
+#include "os/oserror.h"
+#include "os/osthreadname.h"
+
+namespace Os {
+
+struct Thread::HandleRecord {
+  HANDLE handle = nullptr;
+  unsigned id = 0;
+};
+
+namespace {
+
+// Maps a priority class to a thread priority; false when the thread keeps
+// the priority it inherits.
+bool ThreadPriorityFor(int priorityClass, int* priority) {
+  switch (priorityClass) {
+    case Low: *priority = THREAD_PRIORITY_BELOW_NORMAL; return true;
+    case Normal: *priority = THREAD_PRIORITY_NORMAL; return true;
+    case High: *priority = THREAD_PRIORITY_ABOVE_NORMAL; return true;
+    case RealTime: *priority = THREAD_PRIORITY_TIME_CRITICAL; return true;
+    default: return false;
+  }
+}
+
+std::wstring WidenName(const char* name) {
+  std::wstring wide;
+  if (name == nullptr) return wide;
+  for (const char* c = name; *c != '\0'; ++c) {
+    // Sign-extending, as every narrow-to-wide conversion of the framework.
+    wide.push_back(static_cast<wchar_t>(static_cast<signed char>(*c)));
+  }
+  return wide;
+}
+
+[[noreturn]] void ReportCreationFailure(const char* /*step*/, int /*line*/) {
+  ThrowError(GetLastError());
+}
+
+}  // namespace
+
+Thread::Thread(Procedure procedure, void* argument, const char* name, int priority,
+               uint32_t stackSize)
+    : record_(std::make_unique<HandleRecord>()) {
+  record_->handle = reinterpret_cast<HANDLE>(
+      _beginthreadex(nullptr, stackSize, procedure, argument, CREATE_SUSPENDED, &record_->id));
+  if (record_->handle == nullptr) {
+    record_->id = 0;
+    ReportCreationFailure("_beginthreadex() failure:  ", 70);
+  }
+  int threadPriority = 0;
+  if (ThreadPriorityFor(priority, &threadPriority) &&
+      !SetThreadPriority(record_->handle, threadPriority)) {
+    ReportCreationFailure("SetThreadPriority() failure:  ", 140);
+  }
+  // Named while still suspended, so the thread's first log line has it.
+  SetThreadName(record_->id, WidenName(name));
+  if (ResumeThread(record_->handle) == static_cast<DWORD>(-1)) {
+    ReportCreationFailure("ResumeThread() failure:  ", 152);
+  }
+}
+
+Thread::~Thread() { Join(); }
+
+bool Thread::Join() {
+  if (record_->handle == nullptr) return true;
+  DWORD result = WaitForSingleObject(record_->handle, INFINITE);
+  if (result != WAIT_OBJECT_0) return false;
+  RemoveThreadName(record_->id);
+  CloseHandle(record_->handle);
+  record_->handle = nullptr;
+  return true;
+}
+
+uint32_t Thread::GetId() const { return record_->id; }
+
+void* Thread::NativeHandle() const { return record_->handle; }
+
+void Thread::Abandon() {
+  if (record_->handle == nullptr) return;
+  RemoveThreadName(record_->id);
+  CloseHandle(record_->handle);
+  record_->handle = nullptr;
+}
+
+uint32_t Thread::CurrentThreadId() { return GetCurrentThreadId(); }
+
+}  // namespace Os

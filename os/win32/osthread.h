@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "os/ospriority.h"
+
+namespace Os {
+
+// Owns one operating-system thread: started (suspended, prioritised, named,
+// resumed) by the constructor and joined by the destructor, so destroying a
+// Thread waits until its procedure has returned. Never destroy a Thread from
+// its own thread.
+class Thread {
+ public:
+  using Procedure = unsigned(__stdcall*)(void* argument);
+
+  // Throws os_exception when the thread cannot be created, prioritised or
+  // resumed.
+  Thread(Procedure procedure, void* argument, const char* name, int priority,
+         uint32_t stackSize);
+  virtual ~Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Waits without time limit; true when there is nothing left to wait for.
+  bool Join();
+  uint32_t GetId() const;
+  static uint32_t CurrentThreadId();
+
+  // The thread handle, still owned by this object (0 once joined).
+  void* NativeHandle() const;
+  // Closes the handle without waiting, for the library's unload and process
+  // exit paths where the thread can only end after the caller returns.
+  void Abandon();
+
+ private:
+  struct HandleRecord;
+  std::unique_ptr<HandleRecord> record_;
+};
+
+}  // namespace Os

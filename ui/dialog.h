@@ -1,0 +1,46 @@
+#pragma once
+
+#include <atomic>
+
+#include <windows.h>
+
+namespace Ui {
+
+// A modal dialog built from a resource template of this module. Messages
+// reach the object through one dialog procedure.
+class Dialog {
+ public:
+  Dialog(int templateId, HWND parent);
+  virtual ~Dialog() = default;
+  Dialog(const Dialog&) = delete;
+  Dialog& operator=(const Dialog&) = delete;
+
+  // Runs the modal loop on the calling thread; returns the end result, or -1
+  // when the dialog could not be created.
+  INT_PTR DoModal();
+  // Ends the modal loop; call on the dialog's own thread.
+  void EndDialog(INT_PTR result);
+  // Ends the modal loop from any thread, even one that asks before the
+  // window exists (the run then ends right after its initialisation).
+  void RequestEnd(INT_PTR result);
+  HWND GetSafeHwnd() const { return hwnd_.load(); }
+
+ protected:
+  virtual BOOL OnInitDialog() { return TRUE; }
+  // Returns true when the message was handled, with its result in *result.
+  virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  virtual void OnCommand(int id, int notification);
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+  void EndIfRequested();
+
+  int templateId_;
+  HWND parent_;
+  std::atomic<HWND> hwnd_{nullptr};
+  std::atomic<bool> endRequested_{false};
+  std::atomic<INT_PTR> endResult_{0};
+};
+
+}  // namespace Ui

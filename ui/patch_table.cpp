@@ -1,0 +1,17 @@
+#include "ui/patch_table.h"
+
+namespace {
+PatchRow gPatchTable[kPatchRowCount];
+}
+
+PatchRow* PatchTable() { return gPatchTable; }
+
+void SetDefaultPatch() {
+  for (int r = 0; r < kPatchRowCount; ++r) {
+    PatchRow& row = gPatchTable[r];
+    row.enabled.store(1);
+    row.dpIndex.store(r / 16);
+    row.universe.store(r % 16);
+    row.portIndex.store(-1);
+  }
+}
