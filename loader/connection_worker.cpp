@@ -7,6 +7,5 @@ unsigned __stdcall ConnectionWorker(void*) {
   LoaderState& state = Loader();
   ReportStatus(1, "Locating Corvane Network...");
   while (state.detecting.load()) Sleep(20);
-  state.workerThread.Park();
   return 0;
 }

@@ -2,8 +2,14 @@
 
 #include "os/ospriority.h"
 
+namespace {
+// How long a thread may take from the system's start-up code into ours.
+constexpr DWORD kEntryGraceMs = 200;
+}  // namespace
+
 LoaderThread::LoaderThread()
-    : parked_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+    : entered_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      parked_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 LoaderThread::~LoaderThread() {
@@ -13,9 +19,19 @@ LoaderThread::~LoaderThread() {
 
 void LoaderThread::Start(Os::Thread::Procedure procedure) {
   Join();
+  ResetEvent(entered_.get());
   ResetEvent(parked_.get());
   ResetEvent(release_.get());
-  thread_ = std::make_unique<Os::Thread>(procedure, nullptr, nullptr, Os::Default, 0);
+  procedure_ = procedure;
+  thread_ = std::make_unique<Os::Thread>(&Run, this, nullptr, Os::Default, 0);
+}
+
+unsigned __stdcall LoaderThread::Run(void* argument) {
+  auto* self = static_cast<LoaderThread*>(argument);
+  SetEvent(self->entered_.get());
+  self->procedure_(nullptr);
+  self->Park();
+  return 0;
 }
 
 void LoaderThread::Join() {
@@ -35,6 +51,12 @@ void LoaderThread::Park() {
 
 bool LoaderThread::EndForUnload(DWORD timeoutMs) {
   if (!thread_) return true;
+  if (WaitForSingleObject(entered_.get(), kEntryGraceMs) != WAIT_OBJECT_0) {
+    TerminateThread(thread_->NativeHandle(), 0);
+    thread_->Abandon();
+    thread_.reset();
+    return true;
+  }
   bool parked = WaitForSingleObject(parked_.get(), timeoutMs) == WAIT_OBJECT_0;
   if (parked) {
     // ExitThread has the signature of an APC routine; it runs inside the

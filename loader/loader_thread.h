@@ -7,8 +7,8 @@
 #include "os/win32/handle.h"
 #include "os/win32/osthread.h"
 
-// A thread of the loader (status window or connection worker) whose
-// procedure ends by calling Park().
+// A thread of the loader (status window or connection worker). Its
+// procedure runs inside a trampoline that parks the thread afterwards.
 //
 // Why parking: when the host unloads the library, the system holds its
 // loader lock while our unload code runs, and a thread cannot exit without
@@ -16,7 +16,10 @@
 // library is unmapped no thread may still run its code. A parked thread has
 // finished all its work and waits inside the system; a normal Join releases
 // it to return, while an unload has it call ExitThread from that wait, so it
-// never comes back into this library.
+// never comes back into this library. A thread that has not yet entered
+// its procedure at unload time is still waiting for that same loader lock
+// in the system's thread start-up; it has run none of our code and is ended
+// there.
 class LoaderThread {
  public:
   LoaderThread();
@@ -24,15 +27,12 @@ class LoaderThread {
   LoaderThread(const LoaderThread&) = delete;
   LoaderThread& operator=(const LoaderThread&) = delete;
 
-  // Joins any thread still held, then starts procedure (null argument, no
-  // name, default priority and stack).
+  // Joins any thread still held, then starts a thread that runs
+  // procedure(nullptr) (no name, default priority and stack).
   void Start(Os::Thread::Procedure procedure);
   // Lets a parked thread return and waits until it has ended.
   void Join();
   bool Held() const { return thread_ != nullptr; }
-
-  // The procedure's last step, on the thread itself.
-  void Park();
 
   // Unload path: waits up to timeoutMs for the thread to park, then has it
   // exit from there. False when it did not park in time; the caller must
@@ -40,6 +40,11 @@ class LoaderThread {
   bool EndForUnload(DWORD timeoutMs);
 
  private:
+  static unsigned __stdcall Run(void* self);
+  void Park();
+
+  Os::Thread::Procedure procedure_ = nullptr;
+  Os::UniqueHandle entered_;
   Os::UniqueHandle parked_;
   Os::UniqueHandle release_;
   std::unique_ptr<Os::Thread> thread_;

@@ -15,7 +15,6 @@ unsigned __stdcall StatusWindowProcedure(void*) {
     state.statusWindow->DoModal();
     SetLoaderEvent(kDialogClosed);
   }
-  state.statusWindowThread.Park();
   return 0;
 }
 

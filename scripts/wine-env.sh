@@ -29,7 +29,8 @@ ixa_wineserver_pid() {
 # loopback, with this prefix's wineserver (if running) in that same namespace.
 ixa_check_private_network() {
   local ifaces ours pid
-  ifaces=$(ls /sys/class/net)
+  # Asked over netlink: /sys/class/net may still show the outer namespace.
+  ifaces=$(ip -o link show | awk -F': ' '{print $2}' | sed 's/@.*//' | sort | tr '\n' ' ' | sed 's/ $//')
   if [ "$ifaces" != "lo" ]; then
     echo "refusing to run: network interfaces other than loopback are visible ($(echo $ifaces))" >&2
     return 1

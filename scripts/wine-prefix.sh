@@ -8,7 +8,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
 fi
-wineserver -p
+# Kept alive for the whole run; fails harmlessly when wineboot left one running.
+wineserver -p 2>/dev/null || true
 regfile=$(mktemp --suffix=.reg)
 cat > "$regfile" <<'REG'
 REGEDIT4

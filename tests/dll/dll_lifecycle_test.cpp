@@ -1,0 +1,167 @@
+// Loading, starting, shutting down and unloading the real library in this
+// process, as a host does.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "IxaLoader.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using testing_support::ControlText;
+using testing_support::CountThreads;
+using testing_support::FindOwnWindow;
+using testing_support::NowMs;
+using testing_support::WaitUntil;
+
+constexpr int kInfoLine = 1007;
+// Far above any real wait: only a hang trips it.
+constexpr double kHangGuardMs = 15000;
+
+struct Library {
+  HMODULE dll = LoadLibraryA("IxaLoader.dll");
+  IXA_PFN_StartDetect StartDetect = Get<IXA_PFN_StartDetect>("StartDetect");
+  IXA_PFN_StartDetectExt StartDetectExt = Get<IXA_PFN_StartDetectExt>("StartDetectExt");
+  IXA_PFN_ShutdownOB ShutdownOB = Get<IXA_PFN_ShutdownOB>("ShutdownOB");
+  IXA_PFN_SetRunningCallback SetRunningCallback = Get<IXA_PFN_SetRunningCallback>("SetRunningCallback");
+  IXA_PFN_GetDMXBuffer GetDMXBuffer = Get<IXA_PFN_GetDMXBuffer>("GetDMXBuffer");
+
+  template <typename Fn>
+  Fn Get(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  }
+
+  // FreeLibrary, returning how long it took.
+  double Unload() {
+    double start = NowMs();
+    FreeLibrary(dll);
+    dll = nullptr;
+    return NowMs() - start;
+  }
+};
+
+HWND WaitForStatusWindow() {
+  HWND hwnd = nullptr;
+  WaitUntil([&] { return (hwnd = FindOwnWindow("Vexa Visualiser")) != nullptr && IsWindowVisible(hwnd); }, 5000);
+  return hwnd;
+}
+
+bool EventIsSet(const char* name) {
+  HANDLE event = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
+  if (event == nullptr) return false;
+  bool set = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+  CloseHandle(event);
+  return set;
+}
+
+std::atomic<int> gCallbackCalls{0};
+std::atomic<int> gCallbackValue{-1};
+void IXA_CALL RecordRunning(int32_t running) {
+  gCallbackCalls.fetch_add(1);
+  gCallbackValue.store(running);
+}
+
+TEST(DllLifecycle, LoadShowsTheStatusWindowAndShutdownWithCloseEndsIt) {
+  Library lib;
+  ASSERT_NE(lib.dll, nullptr);
+  HWND window = WaitForStatusWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(EventIsSet("ORB_DIALOG_DISPLAYED_EVENT"));
+
+  lib.ShutdownOB(1);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_TRUE(EventIsSet("ORB_DIALOG_CLOSED_EVENT"));
+  EXPECT_LT(lib.Unload(), kHangGuardMs);
+}
+
+TEST(DllLifecycle, ShutdownWithoutDetectionCallsBackWithZeroAndSaysSo) {
+  Library lib;
+  HWND window = WaitForStatusWindow();
+  ASSERT_NE(window, nullptr);
+  gCallbackCalls = 0;
+  lib.SetRunningCallback(&RecordRunning);
+  lib.ShutdownOB(0);
+  EXPECT_EQ(gCallbackCalls.load(), 1);
+  EXPECT_EQ(gCallbackValue.load(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return ControlText(window, kInfoLine) == "Shutting down connection..."; }, 5000));
+  EXPECT_TRUE(IsWindow(window)) << "ShutdownOB(false) must leave the window open";
+
+  // A null callback means no host call at all.
+  lib.SetRunningCallback(nullptr);
+  lib.ShutdownOB(0);
+  EXPECT_EQ(gCallbackCalls.load(), 1);
+  lib.ShutdownOB(1);
+  lib.Unload();
+}
+
+TEST(DllLifecycle, UnloadWithoutShutdownReturnsAndRemovesTheWindow) {
+  Library lib;
+  HWND window = WaitForStatusWindow();
+  ASSERT_NE(window, nullptr);
+  lib.StartDetect();
+  EXPECT_LT(lib.Unload(), kHangGuardMs);
+  EXPECT_FALSE(IsWindow(window));
+}
+
+TEST(DllLifecycle, UnloadRightAfterLoadDoesNotHang) {
+  // The window thread may not have created its window yet.
+  for (int i = 0; i < 5; ++i) {
+    Library lib;
+    ASSERT_NE(lib.dll, nullptr);
+    EXPECT_LT(lib.Unload(), kHangGuardMs);
+  }
+}
+
+TEST(DllLifecycle, SecondStartStartsNoSecondWorker) {
+  Library lib;
+  ASSERT_NE(WaitForStatusWindow(), nullptr);
+  int before = CountThreads();
+  EXPECT_EQ(lib.StartDetectExt(7), 1);
+  int withWorker = CountThreads();
+  EXPECT_EQ(lib.StartDetect(), 1);
+  EXPECT_EQ(CountThreads(), withWorker);
+  EXPECT_GT(withWorker, before);
+  lib.ShutdownOB(1);
+  lib.Unload();
+}
+
+TEST(DllLifecycle, StartAfterTheWindowWasClosedStartsNothing) {
+  Library lib;
+  ASSERT_NE(WaitForStatusWindow(), nullptr);
+  lib.ShutdownOB(1);
+  int before = CountThreads();
+  EXPECT_EQ(lib.StartDetect(), 1);
+  EXPECT_EQ(lib.StartDetectExt(3), 1);
+  EXPECT_EQ(CountThreads(), before);
+  unsigned char* buffer = nullptr;
+  EXPECT_EQ(lib.GetDMXBuffer(0, &buffer), 0);
+  ASSERT_NE(buffer, nullptr);
+  lib.ShutdownOB(0);  // safe in this state too
+  lib.Unload();
+}
+
+TEST(DllLifecycle, RepeatedLoadAndUnloadLeaksNoThreadsOrHandles) {
+  // Warm up once so lazily created system objects are not counted as leaks.
+  { Library warm; warm.ShutdownOB(1); warm.Unload(); }
+  int threads = CountThreads();
+  DWORD handles = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handles);
+  for (int i = 0; i < 20; ++i) {
+    Library lib;
+    ASSERT_NE(lib.dll, nullptr);
+    ASSERT_NE(WaitForStatusWindow(), nullptr);
+    lib.StartDetect();
+    if (i % 2 == 0) lib.ShutdownOB(1);
+    EXPECT_LT(lib.Unload(), kHangGuardMs);
+  }
+  // Threads parked by an unload finish exiting once the loader lock is free.
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() <= threads; }, 5000)) << CountThreads() << " vs " << threads;
+  DWORD after = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &after);
+  EXPECT_LE(after, handles + 4);
+}
+
+}  // namespace

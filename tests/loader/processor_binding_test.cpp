@@ -1,0 +1,108 @@
+// Binding the stand-in processor module and its variants in-process.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "loader/loader_state.h"
+#include "loader/processor_table.h"
+#include "tools/processor_module/test_api.h"
+
+namespace {
+
+class Module {
+ public:
+  explicit Module(const char* name) : handle_(LoadLibraryA(name)) {}
+  ~Module() {
+    UnbindProcessorTable();
+    if (handle_ != nullptr) FreeLibrary(handle_);
+  }
+  HMODULE get() const { return handle_; }
+
+ private:
+  HMODULE handle_;
+};
+
+void ConfigureVersion(HMODULE module, int32_t version) {
+  auto configure = reinterpret_cast<TestConfigureFn>(
+      reinterpret_cast<void*>(GetProcAddress(module, "TestConfigure")));
+  const int32_t nodes[] = {1};
+  const int32_t ports[] = {0};
+  configure(nodes, ports, 1, version, 0);
+}
+
+TEST(ProcessorBinding, CompleteModuleFillsEverySlot) {
+  Module module("processor_module.dll");
+  ASSERT_NE(module.get(), nullptr);
+  EXPECT_TRUE(BindProcessorTable(module.get()));
+  EXPECT_NE(Loader().table.DisconnectFromNode.load(), nullptr);
+  EXPECT_NE(Loader().table.ChangeUserNum.load(), nullptr);
+  UnbindProcessorTable();
+  EXPECT_EQ(Loader().table.GetPortBuffer.load(), nullptr);
+  EXPECT_EQ(Loader().table.SendMIDICommands.load(), nullptr);
+}
+
+TEST(ProcessorBinding, ModuleMissingOneEntryPointIsRefused) {
+  Module module("processor_module_missing_entry.dll");
+  ASSERT_NE(module.get(), nullptr);
+  EXPECT_FALSE(BindProcessorTable(module.get()));
+  // Names after the missing one were still looked up.
+  EXPECT_NE(Loader().table.ChangeUserNum.load(), nullptr);
+  EXPECT_EQ(Loader().table.DisconnectFromNode.load(), nullptr);
+}
+
+TEST(ProcessorBinding, NoModuleHandleTouchesNothing) {
+  EXPECT_FALSE(BindProcessorTable(nullptr));
+  EXPECT_EQ(Loader().table.GetNumPorts.load(), nullptr);
+}
+
+TEST(ProcessorBinding, LoaderVersionGateAcceptsUpTo310) {
+  Module module("processor_module.dll");
+  ASSERT_TRUE(BindProcessorTable(module.get()));
+  for (int32_t version : {310, 0, -5}) {
+    ConfigureVersion(module.get(), version);
+    LoaderVersionCheck check = CheckLoaderVersion();
+    EXPECT_TRUE(check.accepted) << version;
+    EXPECT_EQ(check.required, version);
+  }
+  ConfigureVersion(module.get(), 311);
+  EXPECT_FALSE(CheckLoaderVersion().accepted);
+
+  Module newer("processor_module_v311.dll");
+  ASSERT_TRUE(BindProcessorTable(newer.get()));
+  EXPECT_EQ(CheckLoaderVersion().required, 311);
+}
+
+TEST(ProcessorBinding, ChangeUserNumberWithoutAModuleDoesNothing) {
+  UnbindProcessorTable();
+  EXPECT_EQ(ChangeUserNumber(4), 0);
+}
+
+TEST(ProcessorBinding, ChangeUserNumberReachesTheModule) {
+  Module module("processor_module.dll");
+  ASSERT_TRUE(BindProcessorTable(module.get()));
+  ChangeUserNumber(4);
+  auto callLog = reinterpret_cast<TestCallLogFn>(reinterpret_cast<void*>(GetProcAddress(module.get(), "TestCallLog")));
+  char log[1024];
+  callLog(log, sizeof(log));
+  EXPECT_NE(std::string(log).find("ChangeUserNum(4)"), std::string::npos) << log;
+}
+
+TEST(ImagePath, FitsExactlyWithEightBytesToSpare) {
+  char probe[MAX_PATH];
+  DWORD length = GetTempPathA(sizeof(probe), probe);
+  ASSERT_GT(length, 0u);
+
+  std::string buffer(length + 8, 'x');
+  ASSERT_TRUE(MakeImagePath(&buffer[0], buffer.size()));
+  EXPECT_EQ(std::string(buffer.c_str()), std::string(probe) + "Ixa.dll");
+
+  std::string tooSmall(length + 7, 'x');
+  EXPECT_FALSE(MakeImagePath(&tooSmall[0], tooSmall.size()));
+  char tiny[4];
+  EXPECT_FALSE(MakeImagePath(tiny, sizeof(tiny)));
+}
+
+}  // namespace

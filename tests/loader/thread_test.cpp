@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "os/osthreadname.h"
+#include "os/win32/osthread.h"
+
+namespace {
+
+struct Observed {
+  std::atomic<int> priority{-100};
+  std::wstring name;
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> returned{false};
+};
+
+unsigned __stdcall ObserveSelf(void* argument) {
+  auto* observed = static_cast<Observed*>(argument);
+  observed->priority = GetThreadPriority(GetCurrentThread());
+  observed->name = Os::GetThreadName(GetCurrentThreadId());
+  WaitForSingleObject(observed->release, INFINITE);
+  observed->returned = true;
+  return 0;
+}
+
+TEST(Thread, NameIsRegisteredBeforeTheThreadRuns) {
+  Observed observed;
+  SetEvent(observed.release);
+  { Os::Thread thread(&ObserveSelf, &observed, "worker", Os::Default, 0); }
+  EXPECT_EQ(observed.name, L"worker");
+}
+
+TEST(Thread, WithoutANameTheIdInDecimalBecomesTheName) {
+  Observed observed;
+  SetEvent(observed.release);
+  uint32_t id;
+  {
+    Os::Thread thread(&ObserveSelf, &observed, nullptr, Os::Default, 0);
+    id = thread.GetId();
+  }
+  EXPECT_EQ(observed.name, std::to_wstring(id));
+  EXPECT_EQ(Os::GetThreadName(4242), L"4242");
+  EXPECT_EQ(Os::GetThreadName(4242), L"4242");
+}
+
+TEST(Thread, PriorityClassesMapToThreadPriorities) {
+  const struct {
+    int priorityClass;
+    int expected;
+  } cases[] = {{Os::Low, THREAD_PRIORITY_BELOW_NORMAL},
+               {Os::Normal, THREAD_PRIORITY_NORMAL},
+               {Os::High, THREAD_PRIORITY_ABOVE_NORMAL},
+               {Os::RealTime, THREAD_PRIORITY_TIME_CRITICAL},
+               {Os::Default, THREAD_PRIORITY_NORMAL},
+               {5, THREAD_PRIORITY_NORMAL}};
+  for (const auto& c : cases) {
+    Observed observed;
+    SetEvent(observed.release);
+    { Os::Thread thread(&ObserveSelf, &observed, nullptr, c.priorityClass, 0); }
+    EXPECT_EQ(observed.priority.load(), c.expected) << "class " << c.priorityClass;
+  }
+}
+
+TEST(Thread, DestructionWaitsForTheProcedureAndJoinIsRepeatable) {
+  Observed observed;
+  auto thread = std::make_unique<Os::Thread>(&ObserveSelf, &observed, "joined", Os::Default, 0);
+  uint32_t id = thread->GetId();
+  EXPECT_NE(id, 0u);
+  SetEvent(observed.release);
+  EXPECT_TRUE(thread->Join());
+  EXPECT_TRUE(observed.returned);
+  EXPECT_TRUE(thread->Join());
+  // Joining removed the name: the id now reads as digits.
+  EXPECT_EQ(Os::GetThreadName(id), std::to_wstring(id));
+
+  Observed slow;
+  std::thread releaser([&] {
+    Sleep(100);
+    SetEvent(slow.release);
+  });
+  { Os::Thread blocking(&ObserveSelf, &slow, nullptr, Os::Default, 0); }
+  EXPECT_TRUE(slow.returned) << "the destructor returned before the procedure did";
+  releaser.join();
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+#include "tests/support/test_support.h"
+
+#include <tlhelp32.h>
+
+namespace testing_support {
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  double deadline = NowMs() + timeoutMs;
+  for (;;) {
+    if (condition()) return true;
+    if (NowMs() >= deadline) return false;
+    Sleep(10);
+  }
+}
+
+int CountThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+namespace {
+
+struct WindowSearch {
+  const char* title;
+  HWND found;
+};
+
+BOOL CALLBACK MatchOwnWindow(HWND hwnd, LPARAM lParam) {
+  auto* search = reinterpret_cast<WindowSearch*>(lParam);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  char text[256] = {};
+  GetWindowTextA(hwnd, text, sizeof(text));
+  if (pid == GetCurrentProcessId() && std::string(text) == search->title) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+HWND FindOwnWindow(const char* title) {
+  WindowSearch search{title, nullptr};
+  EnumWindows(&MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::string ControlText(HWND dialog, int id) {
+  char text[512] = {};
+  GetDlgItemTextA(dialog, id, text, sizeof(text));
+  return text;
+}
+
+double NowMs() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,248 @@
+// A stand-in for the console's virtual processor module: serves patterned,
+// animated DMX per (port, universe), records what the loader sends, and
+// reports its start-up through the status callback from a thread of its own.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "loader/processor_api.h"
+#include "tools/processor_module/test_api.h"
+
+#ifndef MODULE_REQUIRED_VERSION
+#define MODULE_REQUIRED_VERSION 310
+#endif
+
+namespace {
+
+constexpr int kPorts = 16;
+constexpr int kUniverses = 16;
+constexpr int kUniverseSize = 512;
+constexpr DWORD kFramePeriodMs = 25;
+
+struct ModuleState {
+  CRITICAL_SECTION lock;
+  std::vector<int32_t> nodes{1, 2};
+  std::vector<int32_t> ports{0, 1};
+  int32_t version = MODULE_REQUIRED_VERSION;
+  bool faultingPortBuffer = false;
+  std::vector<std::vector<uint8_t>> messages;
+  std::string callLog;
+  int32_t launchCount = 0;
+  int32_t lastPort = 0;
+  int32_t lastOption = 0;
+  std::atomic<StatusCallbackFn> statusCallback{nullptr};
+  std::atomic<uint32_t> frame{0};
+  std::atomic<bool> running{false};
+  HANDLE worker = nullptr;
+  uint8_t dmx[kPorts][kUniverses][kUniverseSize];
+};
+
+ModuleState* gState = nullptr;
+
+class Guard {
+ public:
+  Guard() { EnterCriticalSection(&gState->lock); }
+  ~Guard() { LeaveCriticalSection(&gState->lock); }
+};
+
+void Log(const std::string& entry) {
+  Guard guard;
+  if (!gState->callLog.empty()) gState->callLog += ',';
+  gState->callLog += entry;
+}
+
+std::vector<int32_t> ParseList(const char* text) {
+  std::vector<int32_t> values;
+  while (text != nullptr && *text != '\0') {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (end == text) break;
+    values.push_back(static_cast<int32_t>(value));
+    text = (*end == ',') ? end + 1 : end;
+  }
+  return values;
+}
+
+void ConfigureFromEnvironment() {
+  if (const char* nodes = std::getenv("IXA_MODULE_NODES")) gState->nodes = ParseList(nodes);
+  if (const char* ports = std::getenv("IXA_MODULE_PORTS")) gState->ports = ParseList(ports);
+  if (const char* version = std::getenv("IXA_MODULE_VERSION")) gState->version = std::atoi(version);
+  if (const char* fault = std::getenv("IXA_MODULE_FAULT")) gState->faultingPortBuffer = std::atoi(fault) != 0;
+}
+
+void DrawFrame(uint32_t frame) {
+  for (int port = 0; port < kPorts; ++port)
+    for (int universe = 0; universe < kUniverses; ++universe)
+      for (int i = 0; i < kUniverseSize; ++i)
+        gState->dmx[port][universe][i] = ProcessorPatternByte(port, universe, frame, i);
+}
+
+void Report(int32_t code, const char* text) {
+  if (StatusCallbackFn callback = gState->statusCallback.load()) callback(code, text);
+}
+
+DWORD WINAPI ProcessorThread(void*) {
+  Report(0, "");
+  Report(1, "VexaNet");
+  Report(2, "Session 1");
+#ifndef MODULE_NEVER_LOADED
+  Report(5, "");
+#endif
+  while (gState->running.load()) {
+    Sleep(kFramePeriodMs);
+    DrawFrame(gState->frame.fetch_add(1) + 1);
+  }
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t __cdecl GetNumPorts(void) { return kPorts; }
+int32_t __cdecl GetNumChannels(void) { return kUniverseSize; }
+
+int32_t __cdecl GetPortBuffer(uint32_t port, int32_t universe, uint8_t** buffer) {
+  if (gState->faultingPortBuffer) {
+    RaiseException(0xE0490001, 0, 0, nullptr);
+  }
+  if (port >= kPorts || universe < 0 || universe >= kUniverses || buffer == nullptr) return 0;
+  *buffer = gState->dmx[port][universe];
+  return 1;
+}
+
+int32_t __cdecl LaunchOBExt(int32_t port, int32_t launchOption) {
+  {
+    Guard guard;
+    ++gState->launchCount;
+    gState->lastPort = port;
+    gState->lastOption = launchOption;
+  }
+  Log("LaunchOBExt(" + std::to_string(port) + "," + std::to_string(launchOption) + ")");
+  if (gState->running.exchange(true)) return 1;
+  gState->worker = CreateThread(nullptr, 0, &ProcessorThread, nullptr, 0, nullptr);
+  return 1;
+}
+
+int32_t __cdecl GetAvailableNodes(int32_t* nodes, int32_t capacity) {
+  Log("GetAvailableNodes(" + std::to_string(capacity) + ")");
+  Guard guard;
+  int32_t count = static_cast<int32_t>(gState->nodes.size());
+  // A module may claim more nodes than it was given room for; the loader
+  // must cope, so this one writes only what fits and still answers the count.
+  for (int32_t i = 0; i < count && i < capacity; ++i) nodes[i] = gState->nodes[i];
+  return count;
+}
+
+int32_t __cdecl ConnectToNode(int32_t node) {
+  Log("ConnectToNode(" + std::to_string(node) + ")");
+  Guard guard;
+  for (size_t i = 0; i < gState->nodes.size(); ++i) {
+    if (gState->nodes[i] == node) return i < gState->ports.size() ? gState->ports[i] : -1;
+  }
+  return -1;
+}
+
+#ifndef MODULE_MISSING_ENTRY
+int32_t __cdecl DisconnectFromNode(int32_t) { return 1; }
+#endif
+
+int32_t __cdecl ShutdownOB(void) {
+  Log("ShutdownOB");
+  if (gState->running.exchange(false) && gState->worker != nullptr) {
+    WaitForSingleObject(gState->worker, INFINITE);
+    CloseHandle(gState->worker);
+    gState->worker = nullptr;
+  }
+  gState->statusCallback.store(nullptr);
+  return 1;
+}
+
+void __cdecl SetStatusCallback(StatusCallbackFn callback) {
+  Log("SetStatusCallback");
+  gState->statusCallback.store(callback);
+}
+
+int32_t __cdecl StartPatchOperation(void) { return 1; }
+int32_t __cdecl SendPatch(void) { return 1; }
+int32_t __cdecl FinishPatchOperation(void) { return 1; }
+int32_t __cdecl ClearPatchFromOB(void) { return 1; }
+
+int32_t __cdecl SendMIDICommands(int32_t, int32_t length, const uint8_t* message) {
+  if (length < 0 || message == nullptr) return 0;
+  Guard guard;
+  gState->messages.emplace_back(message, message + length);
+  return 1;
+}
+
+int32_t __cdecl GetLoaderVersion(int32_t* version) {
+  Log("GetLoaderVersion");
+  *version = gState->version;
+  return 1;
+}
+
+int32_t __cdecl ChangeUserNum(int32_t userNumber) {
+  Log("ChangeUserNum(" + std::to_string(userNumber) + ")");
+  return 1;
+}
+
+void __cdecl TestConfigure(const int32_t* nodes, const int32_t* ports, int32_t count, int32_t version,
+                           int32_t faultingPortBuffer) {
+  Guard guard;
+  gState->nodes.assign(nodes, nodes + count);
+  gState->ports.assign(ports, ports + count);
+  gState->version = version;
+  gState->faultingPortBuffer = faultingPortBuffer != 0;
+}
+
+int32_t __cdecl TestMessageCount(void) {
+  Guard guard;
+  return static_cast<int32_t>(gState->messages.size());
+}
+
+int32_t __cdecl TestGetMessage(int32_t index, uint8_t* out, int32_t capacity) {
+  Guard guard;
+  if (index < 0 || index >= static_cast<int32_t>(gState->messages.size())) return -1;
+  const std::vector<uint8_t>& message = gState->messages[index];
+  int32_t length = static_cast<int32_t>(message.size());
+  std::memcpy(out, message.data(), static_cast<size_t>(length < capacity ? length : capacity));
+  return length;
+}
+
+int32_t __cdecl TestCallLog(char* out, int32_t capacity) {
+  Guard guard;
+  int32_t length = static_cast<int32_t>(gState->callLog.size());
+  if (capacity > 0) {
+    int32_t copied = length < capacity - 1 ? length : capacity - 1;
+    std::memcpy(out, gState->callLog.data(), static_cast<size_t>(copied));
+    out[copied] = '\0';
+  }
+  return length;
+}
+
+int32_t __cdecl TestLaunchCount(int32_t* lastPort, int32_t* lastOption) {
+  Guard guard;
+  if (lastPort != nullptr) *lastPort = gState->lastPort;
+  if (lastOption != nullptr) *lastOption = gState->lastOption;
+  return gState->launchCount;
+}
+
+void __cdecl TestReportStatus(int32_t code, const char* text) { Report(code, text); }
+
+}  // extern "C"
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    gState = new ModuleState;
+    InitializeCriticalSection(&gState->lock);
+    ConfigureFromEnvironment();
+    DrawFrame(0);
+  }
+  // Left allocated at detach: a module thread may still be ending.
+  return TRUE;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+// What tests and the demo may ask of the stand-in processor module, beyond
+// the sixteen entry points the loader binds.
+
+#include <stdint.h>
+
+extern "C" {
+// Nodes the module offers (GetAvailableNodes), the port each ConnectToNode
+// answers, the loader version it needs, and whether GetPortBuffer faults.
+// Defaults come from the environment at load (IXA_MODULE_NODES="1,2",
+// IXA_MODULE_PORTS="0,1", IXA_MODULE_VERSION, IXA_MODULE_FAULT=1).
+typedef void(__cdecl* TestConfigureFn)(const int32_t* nodes, const int32_t* ports, int32_t count,
+                                       int32_t version, int32_t faultingPortBuffer);
+// Messages handed to SendMIDICommands, in order.
+typedef int32_t(__cdecl* TestMessageCountFn)(void);
+typedef int32_t(__cdecl* TestGetMessageFn)(int32_t index, uint8_t* out, int32_t capacity);
+// Comma-separated log of the entry points called, with their arguments.
+typedef int32_t(__cdecl* TestCallLogFn)(char* out, int32_t capacity);
+typedef int32_t(__cdecl* TestLaunchCountFn)(int32_t* lastPort, int32_t* lastOption);
+// Reports through the status callback the loader handed over.
+typedef void(__cdecl* TestReportStatusFn)(int32_t code, const char* text);
+}
+
+// DMX pattern: byte 0 the port, byte 1 the universe, byte 2 the frame
+// counter, the rest derived from all three.
+inline uint8_t ProcessorPatternByte(uint32_t port, int32_t universe, uint32_t frame, int index) {
+  if (index == 0) return static_cast<uint8_t>(port);
+  if (index == 1) return static_cast<uint8_t>(universe);
+  if (index == 2) return static_cast<uint8_t>(frame);
+  return static_cast<uint8_t>(index * 7 + port * 31 + universe * 17 + frame);
+}

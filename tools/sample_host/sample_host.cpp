@@ -1,0 +1,197 @@
+// A host as a visualiser would be one: loads IxaLoader.dll by name, looks up
+// its exports, starts detection, reads universes, sends commands and shuts
+// down, printing each step with its time.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "IxaLoader.h"
+
+namespace {
+
+struct Options {
+  std::string dll = "IxaLoader.dll";
+  int launchOption = 0;
+  DWORD waitRunningMs = 0;
+  double readSeconds = 0;
+  int rows = 4;
+  bool commands = false;
+  bool closeWindow = true;
+  bool shutdown = true;
+};
+
+struct Exports {
+  IXA_PFN_StartDetectExt StartDetectExt;
+  IXA_PFN_ShutdownOB ShutdownOB;
+  IXA_PFN_SetRunningCallback SetRunningCallback;
+  IXA_PFN_GetDMXBuffer GetDMXBuffer;
+  IXA_PFN_ClearProgrammer ClearProgrammer;
+  IXA_PFN_SelectNone SelectNone;
+  IXA_PFN_SelectFixture SelectFixture;
+  IXA_PFN_SetFixturePanTilt SetFixturePanTilt;
+  IXA_PFN_SetFixtureIntensity SetFixtureIntensity;
+};
+
+LARGE_INTEGER gStart, gFrequency;
+std::atomic<int> gRunning{-1};
+HANDLE gRunningEvent;
+
+double ElapsedMs() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return 1000.0 * static_cast<double>(now.QuadPart - gStart.QuadPart) / static_cast<double>(gFrequency.QuadPart);
+}
+
+void Step(const char* format, ...) {
+  std::printf("[%9.1f ms] ", ElapsedMs());
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+void IXA_CALL OnRunning(int32_t running) {
+  gRunning.store(running);
+  if (running == 1) SetEvent(gRunningEvent);
+}
+
+template <typename Fn>
+bool Lookup(HMODULE dll, const char* name, Fn* out) {
+  *out = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  if (*out == nullptr) Step("missing export %s", name);
+  return *out != nullptr;
+}
+
+bool Parse(int argc, char** argv, Options* options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto next = [&](const char* what) -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "%s needs %s\n", arg.c_str(), what);
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (arg == "--dll") options->dll = next("a path");
+    else if (arg == "--launch-option") options->launchOption = std::atoi(next("a number"));
+    else if (arg == "--wait-running") options->waitRunningMs = static_cast<DWORD>(std::atoi(next("milliseconds")));
+    else if (arg == "--read-seconds") options->readSeconds = std::atof(next("seconds"));
+    else if (arg == "--rows") options->rows = std::atoi(next("a count"));
+    else if (arg == "--commands") options->commands = true;
+    else if (arg == "--keep-window") options->closeWindow = false;
+    else if (arg == "--no-shutdown") options->shutdown = false;
+    else {
+      std::fprintf(stderr,
+                   "usage: sample_host [--dll PATH] [--launch-option N] [--wait-running MS]\n"
+                   "                   [--read-seconds S] [--rows N] [--commands] [--keep-window]\n"
+                   "                   [--no-shutdown]\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+HWND FindStatusWindow(DWORD timeoutMs) {
+  DWORD waited = 0;
+  for (;;) {
+    HWND hwnd = FindWindowA(nullptr, "Vexa Visualiser");
+    DWORD pid = 0;
+    if (hwnd != nullptr) GetWindowThreadProcessId(hwnd, &pid);
+    if (hwnd != nullptr && pid == GetCurrentProcessId() && IsWindowVisible(hwnd)) return hwnd;
+    if (waited >= timeoutMs) return nullptr;
+    Sleep(20);
+    waited += 20;
+  }
+}
+
+// Reads the rows for the given time; prints per-row summaries and the rate.
+void ReadUniverses(const Exports& x, const Options& options) {
+  const int rows = options.rows;
+  long long reads = 0;
+  int served[64] = {};
+  unsigned char first[64][4] = {};
+  double start = ElapsedMs();
+  do {
+    for (int row = 0; row < rows; ++row) {
+      unsigned char* data = nullptr;
+      if (x.GetDMXBuffer(static_cast<uint16_t>(row), &data)) ++served[row];
+      std::memcpy(first[row], data, 4);
+      ++reads;
+    }
+    Sleep(options.readSeconds > 0 ? 25 : 0);
+  } while (ElapsedMs() - start < options.readSeconds * 1000.0);
+  double seconds = (ElapsedMs() - start) / 1000.0;
+  for (int row = 0; row < rows; ++row) {
+    Step("  universe %2d: %s, first bytes %02x %02x %02x %02x", row + 1,
+         served[row] ? "live" : "blank", first[row][0], first[row][1], first[row][2], first[row][3]);
+  }
+  if (seconds > 0) Step("  %lld reads in %.2f s: %.1f frames/s per universe", reads, seconds, reads / rows / seconds);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QueryPerformanceFrequency(&gFrequency);
+  QueryPerformanceCounter(&gStart);
+  Options options;
+  if (!Parse(argc, argv, &options)) return 2;
+  gRunningEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+  Step("loading %s", options.dll.c_str());
+  HMODULE dll = LoadLibraryA(options.dll.c_str());
+  if (dll == nullptr) {
+    Step("LoadLibrary failed, error %lu", GetLastError());
+    return 1;
+  }
+  Exports x{};
+  bool found = Lookup(dll, "StartDetectExt", &x.StartDetectExt) & Lookup(dll, "ShutdownOB", &x.ShutdownOB) &
+               Lookup(dll, "SetRunningCallback", &x.SetRunningCallback) &
+               Lookup(dll, "GetDMXBuffer", &x.GetDMXBuffer) & Lookup(dll, "ClearProgrammer", &x.ClearProgrammer) &
+               Lookup(dll, "SelectNone", &x.SelectNone) & Lookup(dll, "SelectFixture", &x.SelectFixture) &
+               Lookup(dll, "SetFixturePanTilt", &x.SetFixturePanTilt) &
+               Lookup(dll, "SetFixtureIntensity", &x.SetFixtureIntensity);
+  if (!found) return 1;
+  Step("loaded; all exports found");
+
+  HWND window = FindStatusWindow(5000);
+  Step(window ? "status window is shown" : "status window did not appear");
+
+  x.SetRunningCallback(&OnRunning);
+  Step("StartDetectExt(%d) returned %d", options.launchOption, x.StartDetectExt(options.launchOption));
+
+  if (options.waitRunningMs > 0) {
+    bool running = WaitForSingleObject(gRunningEvent, options.waitRunningMs) == WAIT_OBJECT_0;
+    Step(running ? "running callback: 1 (processor running, patch resolved)"
+                 : "processor did not start within %lu ms", options.waitRunningMs);
+  }
+
+  ReadUniverses(x, options);
+
+  if (options.commands) {
+    x.SelectFixture(1);
+    x.SetFixturePanTilt(1, 1000, 8191);
+    x.SetFixtureIntensity(1, 255);
+    x.SelectNone();
+    x.ClearProgrammer();
+    Step("sent SelectFixture(1), SetFixturePanTilt(1, 1000, 8191), SetFixtureIntensity(1, 255), "
+         "SelectNone, ClearProgrammer");
+  }
+
+  double before = ElapsedMs();
+  if (options.shutdown) {
+    x.ShutdownOB(options.closeWindow ? 1 : 0);
+    Step("ShutdownOB(%s) took %.1f ms; running callback last saw %d", options.closeWindow ? "true" : "false",
+         ElapsedMs() - before, gRunning.load());
+  }
+
+  before = ElapsedMs();
+  FreeLibrary(dll);
+  Step("unloaded in %.1f ms", ElapsedMs() - before);
+  return window != nullptr ? 0 : 1;
+}
