@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <utility>
 
@@ -73,25 +73,34 @@ unsigned long ToUnsignedLong(const wchar_t* s, wchar_t** end, int radix) {
 double ToDouble(const char* s, char** end) { return std::strtod(s, end); }
 double ToDouble(const wchar_t* s, wchar_t** end) { return std::wcstod(s, end); }
 
-// Runs a library conversion on a terminated copy of at most count
-// characters, so it can never scan past the content. Short content is copied
-// to the stack; only a conversion that used the whole stack copy of longer
-// content is repeated on a full copy. Returns the characters used.
+template <typename Char>
+bool IsLibrarySpace(Char c) {
+  return IsSpace(c) || c == '\v' || c == '\f';
+}
+
+// Runs a library conversion on a terminated copy of the content, so it can
+// never scan past size characters. A conversion skips leading blanks and then
+// stops at the next blank, so copying the first word with its blanks gives
+// the same result as the whole content; a word that long is rare enough to
+// pay for a heap copy. Returns the characters used.
 template <typename Char, typename Value, typename Conversion>
 size_t ConvertBounded(const Char* content, size_t count, Conversion convert, Value* value) {
+  size_t word = 0;
+  while (word < count && IsLibrarySpace(content[word])) ++word;
+  while (word < count && !IsLibrarySpace(content[word])) ++word;
   constexpr size_t kStackChars = 63;
   Char local[kStackChars + 1];
-  size_t copied = std::min(count, kStackChars);
-  std::copy(content, content + copied, local);
-  local[copied] = 0;
-  Char* end = local;
-  *value = convert(local, &end);
-  size_t used = static_cast<size_t>(end - local);
-  if (used < copied || copied == count) return used;
-  std::basic_string<Char> whole(content, count);
-  Char* wholeEnd = whole.data();
-  *value = convert(whole.data(), &wholeEnd);
-  return static_cast<size_t>(wholeEnd - whole.data());
+  std::basic_string<Char> heap;
+  Char* copy = local;
+  if (word > kStackChars) {
+    heap.resize(word);
+    copy = heap.data();
+  }
+  std::copy(content, content + word, copy);
+  copy[word] = 0;
+  Char* end = copy;
+  *value = convert(copy, &end);
+  return static_cast<size_t>(end - copy);
 }
 
 }  // namespace
@@ -120,7 +129,9 @@ basic_text<Char>::basic_text(const basic_text& other) : basic_text() {
   bufferSize = other.start + other.size + 1;
   start = other.start;
   size = other.size;
-  std::copy(other.Content(), other.Content() + other.size + 1, buffer + start);
+  // The terminator is written, not copied: the source may hold a prefix.
+  std::copy(other.Content(), other.Content() + other.size, buffer + start);
+  buffer[start + size] = 0;
 }
 
 template <typename Char>
@@ -151,6 +162,8 @@ basic_text<Char>& basic_text<Char>::operator=(basic_text&& other) noexcept {
 
 template <typename Char>
 basic_text<Char> basic_text<Char>::Make(size_t capacity, size_t start) {
+  constexpr size_t kMaxChars = SIZE_MAX / sizeof(Char);
+  if (start >= kMaxChars || capacity >= kMaxChars - start) throw std::bad_alloc();
   basic_text made;
   made.buffer = new Char[capacity + start + 1];
   made.bufferSize = capacity + start + 1;
@@ -164,7 +177,8 @@ basic_text<Char> basic_text<Char>::Make(const Char* terminated) {
   if (terminated == nullptr) return basic_text();
   size_t length = Length(terminated);
   basic_text made = Make(std::max<size_t>(length + 1, 64) - 1, 0);
-  return std::move(made.AppendRun(terminated, length));
+  made.AppendRun(terminated, length);
+  return made;
 }
 
 template <typename Char>
@@ -172,7 +186,8 @@ basic_text<Char> basic_text<Char>::Make(const Other* terminated) {
   if (terminated == nullptr) return basic_text();
   size_t length = TerminatedLength(terminated);
   basic_text made = Make(std::max<size_t>(length + 1, 64) - 1, 0);
-  return std::move(made.Append(terminated));
+  made.Append(terminated);
+  return made;
 }
 
 template <typename Char>
@@ -236,7 +251,8 @@ void basic_text<Char>::Reserve(size_t count) {
   if (growth > SIZE_MAX / sizeof(Char) - current) throw std::bad_alloc();
   size_t grown = current + growth;
   Char* storage = new Char[grown];
-  std::copy(Content(), Content() + size + 1, storage + start);
+  std::copy(Content(), Content() + size, storage + start);
+  storage[start + size] = 0;
   if (OwnsStorage()) delete[] buffer;
   buffer = storage;
   bufferSize = grown;
@@ -336,10 +352,11 @@ template <typename Char>
 void basic_text<Char>::Replace(size_t offset, size_t length, const Char* chars, size_t count) {
   if (count > length) Reserve(count - length);
   Char* at = buffer + start + offset;
-  // Tail with its terminator moves first, then the new characters go in.
-  std::memmove(at + count, at + length, (size - offset - length + 1) * sizeof(Char));
+  // The tail moves first, then the new characters go in.
+  std::memmove(at + count, at + length, (size - offset - length) * sizeof(Char));
   std::memcpy(at, chars, count * sizeof(Char));
   size = size - length + count;
+  buffer[start + size] = 0;
   CheckInvariant();
 }
 

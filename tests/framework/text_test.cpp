@@ -213,6 +213,31 @@ TEST(TextRead, NumbersNeverReadPastTheContent) {
   EXPECT_EQ(0u, padded.size);
 }
 
+TEST(TextRead, FloatWordLongerThanAnyStackCopy) {
+  std::wstring digits = L"1." + std::wstring(70, L'0') + L"e2";
+  kel::wtext text = kel::wtext::Make((L"  " + digits + L"5 tail").c_str());
+  text.size -= 6;  // ends right after "e2"
+  EXPECT_FLOAT_EQ(100.0f, text.ReadFloat());
+  EXPECT_EQ(0u, text.size);
+  kel::wtext cut = kel::wtext::Make((digits + L"5").c_str());
+  cut.size -= 2;  // ends right after "e": the exponent is not there
+  EXPECT_FLOAT_EQ(1.0f, cut.ReadFloat());
+  EXPECT_EQ(L"e", ContentOf(cut));
+}
+
+TEST(TextCopy, PrefixContentGetsItsOwnTerminator) {
+  kel::wtext text = kel::wtext::Make(L"%1 and more");
+  text.size = 2;
+  kel::wtext copy(text);
+  EXPECT_EQ(L"%1", std::wstring(copy.Content()));
+  text.Arg(L"x");
+  EXPECT_EQ(L"x", std::wstring(text.Content()));
+  kel::wtext grown = kel::wtext::Make(L"abcdef");
+  grown.size = 3;
+  grown.Append(std::wstring(100, L'g').c_str());
+  EXPECT_EQ(L"abc" + std::wstring(100, L'g'), std::wstring(grown.Content()));
+}
+
 TEST(TextMake, FromTextAndLength) {
   kel::text made = kel::text::Make("abcdef", 4);
   EXPECT_EQ("abcd", ContentOf(made));
