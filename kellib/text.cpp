@@ -27,6 +27,7 @@ bool IsDigit(Char c) {
 
 template <typename Char>
 bool IsIn(Char c, const Char* set) {
+  if (set == nullptr) return false;
   for (; *set != 0; ++set) {
     if (*set == c) return true;
   }

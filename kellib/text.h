@@ -60,6 +60,7 @@ class basic_text {
   void Recount() noexcept;
 
   const Char* Content() const { return buffer + start; }
+  std::basic_string<Char> String() const { return std::basic_string<Char>(Content(), size); }
 
   // A null source is ignored.
   basic_text& Append(const Char* terminated) {

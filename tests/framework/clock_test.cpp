@@ -24,7 +24,7 @@ TEST(Clock, FormatsPartsAtTheExtremes) {
   kel::text line = kel::text::Make("[");
   Os::AppendClock(line, parts);
   line.Append("]");
-  EXPECT_EQ("[1:02:03.004]", std::string(line.Content(), line.size));
+  EXPECT_EQ("[1:02:03.004]", line.String());
 }
 
 TEST(Clock, WrapDetectionAndDurations) {

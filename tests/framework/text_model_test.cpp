@@ -66,7 +66,7 @@ std::wstring RandomWord(std::mt19937& random) {
 }
 
 void ExpectSame(const Model& model, const kel::wtext& text, int step) {
-  ASSERT_EQ(model.content, std::wstring(text.Content(), text.size)) << "step " << step;
+  ASSERT_EQ(model.content, text.String()) << "step " << step;
   if (text.bufferSize != 0) {
     ASSERT_LT(text.start + text.size, text.bufferSize) << "step " << step;
     ASSERT_EQ(L'\0', text.buffer[text.start + text.size]) << "step " << step;
@@ -114,7 +114,7 @@ TEST(TextModel, RandomOperationsMatchTheStringModel) {
           break;
         case 8: {
           kel::wtext token = text.NextToken(L",");
-          ASSERT_EQ(model.NextToken(L","), std::wstring(token.Content(), token.size));
+          ASSERT_EQ(model.NextToken(L","), token.String());
           break;
         }
         case 9: {

@@ -7,51 +7,48 @@
 
 namespace {
 
-std::wstring ContentOf(const kel::wtext& text) { return std::wstring(text.Content(), text.size); }
-std::string ContentOf(const kel::text& text) { return std::string(text.Content(), text.size); }
-
 TEST(TextArg, FillsLowestNumberFirstWhateverTheOrder) {
   kel::wtext message = kel::wtext::Make(L"%2 %1");
   message.Arg(kel::wtext::Make(L"a")).Arg(kel::wtext::Make(L"b"));
-  EXPECT_EQ(L"b a", ContentOf(message));
+  EXPECT_EQ(L"b a", message.String());
 
   kel::wtext error = kel::wtext::Make(L"Os Error %1: %2");
   error.Arg(5).Arg(std::wstring(L"denied"));
-  EXPECT_EQ(L"Os Error 5: denied", ContentOf(error));
+  EXPECT_EQ(L"Os Error 5: denied", error.String());
 }
 
 TEST(TextArg, RepeatedNumberTakesTwoCallsFirstOccurrenceFirst) {
   kel::wtext message = kel::wtext::Make(L"%1-%3-%1");
   message.Arg("x");
-  EXPECT_EQ(L"x-%3-%1", ContentOf(message));
+  EXPECT_EQ(L"x-%3-%1", message.String());
   message.Arg("y").Arg("z");
-  EXPECT_EQ(L"x-z-y", ContentOf(message));
+  EXPECT_EQ(L"x-z-y", message.String());
 }
 
 TEST(TextArg, LeavesZeroAndBarePercentAlone) {
   kel::wtext message = kel::wtext::Make(L"%0 100% %x %");
   message.Arg(7);
-  EXPECT_EQ(L"%0 100% %x %", ContentOf(message));
+  EXPECT_EQ(L"%0 100% %x %", message.String());
   kel::wtext numbered = kel::wtext::Make(L"%0 %1 %");
   numbered.Arg(uint32_t{4000000000u});
-  EXPECT_EQ(L"%0 4000000000 %", ContentOf(numbered));
+  EXPECT_EQ(L"%0 4000000000 %", numbered.String());
 }
 
 TEST(TextArg, InsertedPlaceholderIsFilledByTheNextCall) {
   kel::wtext message = kel::wtext::Make(L"[%1] [%3]");
   message.Arg("%2").Arg(-12).Arg("c");
-  EXPECT_EQ(L"[-12] [c]", ContentOf(message));
+  EXPECT_EQ(L"[-12] [c]", message.String());
 }
 
 TEST(TextArg, ArgumentMayBeTheTextItselfOrGrowIt) {
   kel::wtext message = kel::wtext::Make(L"<%1>");
   message.Arg(message);
-  EXPECT_EQ(L"<<%1>>", ContentOf(message));
+  EXPECT_EQ(L"<<%1>>", message.String());
   kel::wtext small = kel::wtext::Make(4, 0);
   small.Append(L"%1");
   std::wstring longWord(300, L'w');
   small.Arg(longWord);
-  EXPECT_EQ(longWord, ContentOf(small));
+  EXPECT_EQ(longWord, small.String());
   EXPECT_LT(small.start + small.size, small.bufferSize);
 }
 
@@ -63,7 +60,7 @@ TEST(TextGrowth, AppendWithNonZeroStartGrowsWithoutTrapping) {
   text.Append(L"d");  // 5 + 3 + 1 reaches 9: grows to 18, keeping start
   EXPECT_EQ(18u, text.bufferSize);
   EXPECT_EQ(5u, text.start);
-  EXPECT_EQ(L"abcd", ContentOf(text));
+  EXPECT_EQ(L"abcd", text.String());
   EXPECT_EQ(L'\0', text.buffer[text.start + text.size]);
   text.Append(std::wstring(100, L'z').c_str());  // grows by the request when it is larger
   EXPECT_EQ(118u, text.bufferSize);
@@ -76,7 +73,7 @@ TEST(TextGrowth, EmptyTextSharesOneConstantAndFirstAppendAllocates) {
   EXPECT_EQ(0u, a.bufferSize);
   a.Append(L"x");
   EXPECT_NE(a.buffer, b.buffer);
-  EXPECT_EQ(L"x", ContentOf(a));
+  EXPECT_EQ(L"x", a.String());
   a.Release();
   EXPECT_EQ(a.buffer, b.buffer);
   EXPECT_EQ(0u, a.size + a.start + a.bufferSize + a.indent);
@@ -104,12 +101,12 @@ TEST(TextCopy, CopyKeepsStartAndSizesStorageToFit) {
   EXPECT_EQ(text.size, copy.size);
   EXPECT_EQ(3u, copy.indent);
   EXPECT_EQ(copy.start + copy.size + 1, copy.bufferSize);
-  EXPECT_EQ(L"left right", ContentOf(copy));
+  EXPECT_EQ(L"left right", copy.String());
   copy.Append(L"!");  // reaches bufferSize, so grows
-  EXPECT_EQ(L"left right!", ContentOf(copy));
+  EXPECT_EQ(L"left right!", copy.String());
   kel::wtext assigned = kel::wtext::Make(L"old");
   assigned = text;
-  EXPECT_EQ(L"left right", ContentOf(assigned));
+  EXPECT_EQ(L"left right", assigned.String());
 }
 
 TEST(TextConversion, WidthBoundaries) {
@@ -124,10 +121,10 @@ TEST(TextConversion, WidthBoundaries) {
 
   kel::wtext wide;
   wide.Append("a\xE9");
-  EXPECT_EQ(std::wstring(L"a\xFFE9"), ContentOf(wide));
+  EXPECT_EQ(std::wstring(L"a\xFFE9"), wide.String());
   kel::text narrow;
   narrow.Append(L"b\x00E9\x007F");
-  EXPECT_EQ(std::string("b\xFF\x7F"), ContentOf(narrow));
+  EXPECT_EQ(std::string("b\xFF\x7F"), narrow.String());
   narrow.Append(static_cast<const wchar_t*>(nullptr));
   EXPECT_EQ(3u, narrow.size);
   EXPECT_EQ(L"\xFF80z", kel::Widen(std::string("\x80z")));
@@ -138,19 +135,19 @@ TEST(TextFormat, NumbersLinesAndSeparators) {
   kel::wtext text;
   text.AppendSigned(-2147483647 - 1).Separate().AppendUnsigned(4294967295u).Separate();
   text.AppendHex(0xBEEF, 6).Separate().AppendHex(0x12345678, 2).AppendFill(L'.', 3);
-  EXPECT_EQ(L"-2147483648 4294967295 00beef 12345678...", ContentOf(text));
+  EXPECT_EQ(L"-2147483648 4294967295 00beef 12345678...", text.String());
   text.Clear();
   text.Separate();
   EXPECT_EQ(0u, text.size);
   text.indent = 4;
   text.Append(L"a").NewLine().Append(L"b").Separate();
-  EXPECT_EQ(L"a\n    b ", ContentOf(text));
+  EXPECT_EQ(L"a\n    b ", text.String());
   text.Separate();
-  EXPECT_EQ(L"a\n    b ", ContentOf(text));
+  EXPECT_EQ(L"a\n    b ", text.String());
 
   kel::text narrow;
   narrow.AppendUnsigned16(0x12345).Separate().AppendSigned(-7);
-  EXPECT_EQ("9029 -7", ContentOf(narrow));
+  EXPECT_EQ("9029 -7", narrow.String());
 }
 
 TEST(TextRead, ReadBool) {
@@ -159,13 +156,13 @@ TEST(TextRead, ReadBool) {
   EXPECT_FALSE(text.ReadBool());
   EXPECT_TRUE(text.ReadBool());
   EXPECT_FALSE(text.ReadBool());
-  EXPECT_EQ(L"\tx", ContentOf(text));
+  EXPECT_EQ(L"\tx", text.String());
 }
 
 TEST(TextRead, ReadHexFieldTakesExactlyItsWidth) {
   kel::wtext text = kel::wtext::Make(L"00ff12");
   EXPECT_EQ(255u, text.ReadHexField(4));
-  EXPECT_EQ(L"12", ContentOf(text));
+  EXPECT_EQ(L"12", text.String());
   EXPECT_EQ(0x12u, text.ReadHexField(8));  // never more than the content
   EXPECT_EQ(0u, text.size);
 }
@@ -173,10 +170,10 @@ TEST(TextRead, ReadHexFieldTakesExactlyItsWidth) {
 TEST(TextRead, NextTokenLeavesTheTokenInPlace) {
   kel::wtext text = kel::wtext::Make(L",,abc,def");
   kel::wtext token = text.NextToken(L",");
-  EXPECT_EQ(L"abc", ContentOf(token));
-  EXPECT_EQ(L"abc,def", ContentOf(text));
+  EXPECT_EQ(L"abc", token.String());
+  EXPECT_EQ(L"abc,def", text.String());
   kel::text narrow = kel::text::Make("a b");
-  EXPECT_EQ("a", ContentOf(narrow.NextToken(" ")));
+  EXPECT_EQ("a", narrow.NextToken(" ").String());
 }
 
 TEST(TextRead, NumbersCharsAndSkipping) {
@@ -187,7 +184,7 @@ TEST(TextRead, NumbersCharsAndSkipping) {
   EXPECT_EQ(4294967295u, text.ReadUInt());
   EXPECT_FLOAT_EQ(2.5f, text.ReadFloat());
   EXPECT_EQ(0, text.ReadInt());  // no number: only the blank is consumed
-  EXPECT_EQ(L"x12 y", ContentOf(text));
+  EXPECT_EQ(L"x12 y", text.String());
   EXPECT_EQ('x', text.ReadChar());
   EXPECT_EQ(12u, text.ReadUInt());
   text.SkipPast(L"nowhere");
@@ -222,7 +219,7 @@ TEST(TextRead, FloatWordLongerThanAnyStackCopy) {
   kel::wtext cut = kel::wtext::Make((digits + L"5").c_str());
   cut.size -= 2;  // ends right after "e": the exponent is not there
   EXPECT_FLOAT_EQ(1.0f, cut.ReadFloat());
-  EXPECT_EQ(L"e", ContentOf(cut));
+  EXPECT_EQ(L"e", cut.String());
 }
 
 TEST(TextCopy, PrefixContentGetsItsOwnTerminator) {
@@ -240,20 +237,20 @@ TEST(TextCopy, PrefixContentGetsItsOwnTerminator) {
 
 TEST(TextMake, FromTextAndLength) {
   kel::text made = kel::text::Make("abcdef", 4);
-  EXPECT_EQ("abcd", ContentOf(made));
+  EXPECT_EQ("abcd", made.String());
   EXPECT_EQ(64u, made.bufferSize);
   kel::text early = kel::text::Make("ab", 5);
   EXPECT_EQ(5u, early.size);
   EXPECT_EQ(0, std::memcmp("ab\0\0\0", early.Content(), 6));
   kel::wtext widened = kel::wtext::Make("\xE9");
-  EXPECT_EQ(std::wstring(L"\xFFE9"), ContentOf(widened));
+  EXPECT_EQ(std::wstring(L"\xFFE9"), widened.String());
 }
 
 TEST(TextMake, RecountAfterDirectFill) {
   kel::wtext text = kel::wtext::Make(16, 2);
   std::wcscpy(text.buffer + text.start, L"filled");
   text.Recount();
-  EXPECT_EQ(L"filled", ContentOf(text));
+  EXPECT_EQ(L"filled", text.String());
   // A fill without terminator stops at the storage's end.
   std::fill(text.buffer, text.buffer + text.bufferSize, L'q');
   text.Recount();
