@@ -55,7 +55,7 @@ TEST(TextArg, ArgumentMayBeTheTextItselfOrGrowIt) {
 TEST(TextGrowth, AppendWithNonZeroStartGrowsWithoutTrapping) {
   kel::wtext text = kel::wtext::Make(3, 5);
   EXPECT_EQ(9u, text.bufferSize);
-  text.Append(L"abc");  // 5 + 0 + 3 reaches 9? no: 8 < 9, fits
+  text.Append(L"abc");  // 5 + 0 + 3 stays below 9: fits
   EXPECT_EQ(9u, text.bufferSize);
   text.Append(L"d");  // 5 + 3 + 1 reaches 9: grows to 18, keeping start
   EXPECT_EQ(18u, text.bufferSize);
