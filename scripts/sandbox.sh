@@ -11,8 +11,12 @@ if [ "${IXA_SANDBOX_STAGE:-}" != inner ]; then
   wineserver -k 2>/dev/null || true
   while ixa_wineserver_pid >/dev/null; do sleep 0.2; done
   export IXA_SANDBOX_STAGE=inner
-  exec unshare --net -- "$0" "$@"
+  exec unshare --net --mount -- "$0" "$@"
 fi
+
+# sysfs shows the namespace of whoever mounted it: remount it for ours, so the
+# interface check sees this namespace's interfaces.
+mount -t sysfs none /sys
 
 ip link set lo up
 ip route add 255.255.255.255 dev lo
