@@ -91,6 +91,43 @@ int Trap() {
   return 0;  // not reached
 }
 
+struct Seen {
+  HANDLE go;
+  void* manager;
+  void* context;
+};
+
+DWORD WINAPI AskFirst(void* argument) {
+  auto* mine = static_cast<Seen*>(argument);
+  WaitForSingleObject(mine->go, INFINITE);
+  mine->context = &Os::Log::ProcessContext();
+  mine->manager = &Os::Log::Manager::Instance();
+  return 0;
+}
+
+// Many threads ask for the Manager and a context for the first time at once;
+// each must be built exactly once.
+int FirstUseRace() {
+  constexpr int kThreads = 8;
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  Seen seen[kThreads];
+  HANDLE threads[kThreads];
+  for (int i = 0; i < kThreads; ++i) {
+    seen[i] = Seen{go, nullptr, nullptr};
+    threads[i] = CreateThread(nullptr, 0, AskFirst, &seen[i], 0, nullptr);
+  }
+  Sleep(50);
+  SetEvent(go);
+  WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE);
+  int differing = 0;
+  for (int i = 0; i < kThreads; ++i) {
+    CloseHandle(threads[i]);
+    if (seen[i].manager != seen[0].manager || seen[i].context != seen[0].context) ++differing;
+  }
+  CloseHandle(go);
+  return seen[0].manager == nullptr ? 99 : differing;
+}
+
 std::string Environment(const char* name) {
   char value[1024];
   DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
@@ -125,6 +162,7 @@ const std::vector<ChildMode>& ChildModes() {
       {"trap", Trap},
       {"echo-command-line", EchoCommandLine},
       {"sleep", SleepThenExit},
+      {"first-use-race", FirstUseRace},
   };
   return modes;
 }

@@ -12,7 +12,9 @@
 #include "os/oslog.h"
 #include "os/oslogcontexts.h"
 #include "os/oslogmanager.h"
+#include "os/osos.h"
 #include "os/osthreadname.h"
+#include "os/win32/osthread.h"
 
 namespace {
 
@@ -187,6 +189,23 @@ TEST_F(ChildLog, AWriterThatThrowsIsReportedToTheOthers) {
   lines = Shapes(Run("std-throwing-writer"));
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[3], "oslogmanager:413] caught std exception boom from writer Thrower\n");
+}
+
+TEST(LogManager, IsBuiltOnceWhenManyThreadsAskFirst) {
+  EXPECT_EQ(RunChild("first-use-race").exitCode, 0u);
+}
+
+unsigned __stdcall NeverRuns(void*) { return 0; }
+
+TEST(ThreadLog, ACreationFailureIsLoggedAndThrown) {
+  DebugOutputListener listener;
+  EXPECT_THROW(Os::Thread(NeverRuns, nullptr, "huge", Os::Default, 0x7FF00000u),
+               Os::os_exception);
+  std::vector<std::string> lines = listener.TextsFrom(GetCurrentProcessId());
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(Shape(lines[0]).find("osthread:70] _beginthreadex() failure:  "), std::string::npos)
+      << lines[0];
+  EXPECT_NE(Shape(lines[1]).find("osos:596] OS error "), std::string::npos) << lines[1];
 }
 
 }  // namespace
