@@ -47,6 +47,9 @@ ChildResult RunChildCase(const std::wstring& caseName) {
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = writer.get();
   startup.hStdError = writer.get();
+  // A trap shows its report through the dialog program; have it answer at
+  // once so the child can go on to abort.
+  SetEnvironmentVariableW(L"IXA_DIALOG_AUTOPRESS", L"0");
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {
