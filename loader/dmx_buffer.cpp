@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "loader/loader_state.h"
 #include "ui/patch_table.h"
 
@@ -40,21 +42,33 @@ EXCEPTION_DISPOSITION NTAPI PortBufferFaultHandler(EXCEPTION_RECORD* exception, 
   __builtin_longjmp(static_cast<FaultFrame*>(establisher)->resume, 1);
 }
 
-// Looked up once at load: the host calls GetRowBuffer per universe and frame,
-// and a call for each lookup would cost as much as the module's own call.
-LoaderState& gLoader = Loader();
+// The host calls GetRowBuffer per universe and frame, and a call for each
+// lookup costs about as much as the module's own call, so both are kept.
+// The loader state is looked up on first use, not at load: it must not be
+// built during static initialisation.
 PatchRow* const gPatchRows = PatchTable();
+std::atomic<LoaderState*> gLoader{nullptr};
+
+LoaderState& State() {
+  LoaderState* state = gLoader.load(std::memory_order_acquire);
+  if (state == nullptr) {
+    state = &Loader();
+    gLoader.store(state, std::memory_order_release);
+  }
+  return *state;
+}
 
 bool Blank(uint8_t** out) {
-  if (out != nullptr) *out = gLoader.blankUniverse;
+  if (out != nullptr) *out = State().blankUniverse;
   return false;
 }
 
 }  // namespace
 
 bool GetRowBuffer(uint16_t row, uint8_t** out) {
-  if (gLoader.module.load() == nullptr || out == nullptr || row >= kPatchRowCount) return Blank(out);
-  GetPortBufferFn getPortBuffer = gLoader.table.GetPortBuffer.load();
+  LoaderState& state = State();
+  if (state.module.load() == nullptr || out == nullptr || row >= kPatchRowCount) return Blank(out);
+  GetPortBufferFn getPortBuffer = state.table.GetPortBuffer.load();
   if (getPortBuffer == nullptr) return Blank(out);
   const PatchRow& patch = gPatchRows[row];
   if (patch.enabled.load() == 0) return Blank(out);

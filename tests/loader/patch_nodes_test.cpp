@@ -1,6 +1,10 @@
 // Patch node resolution against scripted module entry points.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "loader/loader_state.h"
@@ -136,6 +140,34 @@ TEST_F(PatchNodes, NegativeNodeCountMeansNoNodes) {
   EXPECT_EQ(Port(0), 0);  // not reset by a resolution
   ReresolvePatchPorts();
   EXPECT_EQ(Port(0), -1);
+}
+
+// The worker resolves while the Patch dialog re-resolves: the node table is
+// replaced under the window's feet, and no row may ever show anything but
+// a port of a node.
+TEST_F(PatchNodes, ResolvingWhileTheWindowReresolves) {
+  Offer({1, 2}, {0, 1});
+  ResolvePatchNodes();
+  std::atomic<bool> done{false};
+  std::atomic<bool> started{false};
+  std::atomic<int> wrongPorts{0};
+  std::thread window([&] {
+    started.store(true);
+    while (!done.load()) {
+      ReresolvePatchPorts();
+      for (int r = 0; r < 32; ++r) {
+        int32_t port = Port(r);
+        if (port != r / 16) ++wrongPorts;
+      }
+    }
+  });
+  while (!started.load()) Sleep(0);
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 300) ResolvePatchNodes();
+  done.store(true);
+  window.join();
+  EXPECT_EQ(wrongPorts.load(), 0);
+  EXPECT_EQ(NodeCount(), 2u);
 }
 
 }  // namespace
