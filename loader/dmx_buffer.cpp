@@ -1,46 +1,12 @@
 #include "loader/dmx_buffer.h"
 
-#include <windows.h>
-
 #include <atomic>
 
+#include "loader/fault_frame.h"
 #include "loader/loader_state.h"
 #include "ui/patch_table.h"
 
 namespace {
-
-// A structured exception frame of our own around the module's GetPortBuffer:
-// GCC on i686 has no __try/__except and catch (...) does not see Win32
-// exceptions, so the registration record is linked into the thread's chain
-// (%fs:0) by hand, with a __builtin_setjmp buffer as the way back. It costs a
-// few stores to this thread's stack and TEB: no lock, nothing shared.
-struct FaultFrame {
-  EXCEPTION_REGISTRATION_RECORD record;  // first: the handler is given its address
-  void* resume[5];
-};
-
-EXCEPTION_REGISTRATION_RECORD* ExceptionChain() {
-  EXCEPTION_REGISTRATION_RECORD* head;
-  asm volatile("movl %%fs:0, %0" : "=r"(head) : : "memory");
-  return head;
-}
-
-void SetExceptionChain(EXCEPTION_REGISTRATION_RECORD* head) {
-  asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
-}
-
-// An exception the module left unhandled: RtlUnwind runs the termination
-// handlers of the module's frames above ours, then we jump back into
-// GetRowBuffer and never return to the dispatcher, so a non-continuable
-// exception ends here too.
-EXCEPTION_DISPOSITION NTAPI PortBufferFaultHandler(EXCEPTION_RECORD* exception, void* establisher, CONTEXT*,
-                                                   void*) {
-  if ((exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {
-    return ExceptionContinueSearch;
-  }
-  RtlUnwind(establisher, nullptr, exception, nullptr);
-  __builtin_longjmp(static_cast<FaultFrame*>(establisher)->resume, 1);
-}
 
 // The host calls GetRowBuffer per universe and frame, and a call for each
 // lookup costs about as much as the module's own call, so both are kept.
@@ -79,15 +45,15 @@ bool GetRowBuffer(uint16_t row, uint8_t** out) {
   uint32_t port = static_cast<uint16_t>(portIndex);
   int32_t universe = patch.universe.load();
 
+  // Inline rather than in a helper: a second call would cost as much as
+  // the module's own.
   FaultFrame frame;
   if (__builtin_setjmp(frame.resume) != 0) {
-    SetExceptionChain(frame.record.Next);
+    frame.Unlink();
     return Blank(out);
   }
-  frame.record.Next = ExceptionChain();
-  frame.record.Handler = &PortBufferFaultHandler;
-  SetExceptionChain(&frame.record);
+  frame.Link();
   int32_t served = getPortBuffer(port, universe, out);
-  SetExceptionChain(frame.record.Next);
+  frame.Unlink();
   return served != 0 || Blank(out);
 }

@@ -1,5 +1,6 @@
 #include "loader/fixture_commands.h"
 
+#include "loader/fault_frame.h"
 #include "loader/loader_state.h"
 
 namespace {
@@ -51,9 +52,19 @@ int32_t BuildParameterCommand(CommandBuffer& buffer, uint32_t fixture, FixturePa
   return Finish(buffer, 16);
 }
 
+// The module copies what it needs during the call; its result means
+// nothing here, and neither does an exception it raises, which must not
+// reach the host.
 void Send(SendMIDICommandsFn send, const CommandBuffer& buffer, int32_t length) {
-  // The module copies what it needs during the call; its result means nothing here.
-  if (send != nullptr) send(0, length, buffer.data());
+  if (send == nullptr) return;
+  FaultFrame frame;
+  if (__builtin_setjmp(frame.resume) != 0) {
+    frame.Unlink();
+    return;
+  }
+  frame.Link();
+  send(0, length, buffer.data());
+  frame.Unlink();
 }
 
 SendMIDICommandsFn SendSlot() { return Loader().table.SendMIDICommands.load(); }

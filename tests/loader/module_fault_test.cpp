@@ -1,5 +1,5 @@
-// A Win32 exception raised inside the module's GetPortBuffer stays inside
-// GetDMXBuffer, whatever state the module left the registers in.
+// A Win32 exception raised inside the module stays inside the export that
+// called it, whatever state the module left the registers in.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -140,6 +140,36 @@ TEST_F(FaultingModule, CallerRegistersSurviveAFault) {
   EXPECT_EQ(b, eb);
   EXPECT_EQ(c, ec);
   EXPECT_EQ(d, ed);
+}
+
+int gSendCalls = 0;
+int gMessagesKept = 0;
+
+int32_t __cdecl FaultingSend(int32_t, int32_t, const uint8_t*) {
+  ++gSendCalls;
+  RaiseException(0xE0490004, 0, 0, nullptr);
+  return 1;
+}
+
+int32_t __cdecl KeepingSend(int32_t, int32_t length, const uint8_t* message) {
+  if (length == 13 && message[6] == 0x24) ++gMessagesKept;
+  return 1;
+}
+
+TEST_F(FaultingModule, CommandsSurviveAFaultingModule) {
+  void* chain = ExceptionChain();
+  gSendCalls = 0;
+  Loader().table.SendMIDICommands.store(&FaultingSend);
+  EXPECT_EQ(SelectFixture(1), 1);
+  EXPECT_EQ(SetFixturePanTilt(1, 2, 3), 1);
+  EXPECT_EQ(SelectNone(), 1);
+  EXPECT_EQ(gSendCalls, 4);  // tilt is still sent after pan faulted
+  EXPECT_EQ(ExceptionChain(), chain);
+
+  gMessagesKept = 0;
+  Loader().table.SendMIDICommands.store(&KeepingSend);
+  EXPECT_EQ(SelectFixture(1), 1);
+  EXPECT_EQ(gMessagesKept, 1);
 }
 
 }  // namespace
