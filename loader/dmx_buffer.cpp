@@ -1,8 +1,59 @@
 #include "loader/dmx_buffer.h"
 
-#include "loader/loader_state.h"
+#include <atomic>
 
-bool GetRowBuffer(uint16_t, uint8_t** out) {
-  if (out != nullptr) *out = Loader().blankUniverse;
+#include "loader/fault_frame.h"
+#include "loader/loader_state.h"
+#include "ui/patch_table.h"
+
+namespace {
+
+// The host calls GetRowBuffer per universe and frame, and a call for each
+// lookup costs about as much as the module's own call, so both are kept.
+// The loader state is looked up on first use, not at load: it must not be
+// built during static initialisation.
+PatchRow* const gPatchRows = PatchTable();
+std::atomic<LoaderState*> gLoader{nullptr};
+
+LoaderState& State() {
+  LoaderState* state = gLoader.load(std::memory_order_acquire);
+  if (state == nullptr) {
+    state = &Loader();
+    gLoader.store(state, std::memory_order_release);
+  }
+  return *state;
+}
+
+bool Blank(uint8_t** out) {
+  if (out != nullptr) *out = State().blankUniverse;
   return false;
+}
+
+}  // namespace
+
+bool GetRowBuffer(uint16_t row, uint8_t** out) {
+  LoaderState& state = State();
+  if (state.module.load() == nullptr || out == nullptr || row >= kPatchRowCount) return Blank(out);
+  GetPortBufferFn getPortBuffer = state.table.GetPortBuffer.load();
+  if (getPortBuffer == nullptr) return Blank(out);
+  const PatchRow& patch = gPatchRows[row];
+  if (patch.enabled.load() == 0) return Blank(out);
+  // One read serves the test and the call: the window may re-resolve the
+  // row meanwhile.
+  int32_t portIndex = patch.portIndex.load();
+  if (portIndex == -1) return Blank(out);
+  uint32_t port = static_cast<uint16_t>(portIndex);
+  int32_t universe = patch.universe.load();
+
+  // Inline rather than in a helper: a second call would cost as much as
+  // the module's own.
+  FaultFrame frame;
+  if (__builtin_setjmp(frame.resume) != 0) {
+    frame.Unlink();
+    return Blank(out);
+  }
+  frame.Link();
+  int32_t served = getPortBuffer(port, universe, out);
+  frame.Unlink();
+  return served != 0 || Blank(out);
 }

@@ -1,0 +1,235 @@
+// Cost of GetDMXBuffer and of the fixture commands against their floors,
+// measured in the same run, and GetDMXBuffer from 1 and 4 host threads.
+// Run from build/bin (it loads processor_module.dll from there).
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "IxaLoader.h"
+#include "loader/fixture_commands.h"
+#include "loader/loader_state.h"
+#include "loader/patch_nodes.h"
+#include "loader/processor_table.h"
+#include "ui/patch_table.h"
+
+namespace {
+
+constexpr int kCalls = 1000000;
+// Short rounds, alternating between a measurement and its floor, best of
+// each: the machine's other load only ever makes a round slower.
+constexpr int kRounds = 21;
+
+double NowNs() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) * 1e9 / static_cast<double>(frequency.QuadPart);
+}
+
+struct Pair {
+  double measured;  // ns per call
+  double floor;     // ns per call
+};
+
+template <typename Body>
+double TimeNs(Body& body) {
+  double start = NowNs();
+  body(kCalls);
+  return (NowNs() - start) / kCalls;
+}
+
+template <typename Measured, typename Floor>
+Pair Compare(Measured measured, Floor floor) {
+  Pair best{1e300, 1e300};
+  for (int round = 0; round < kRounds; ++round) {
+    best.measured = std::min(best.measured, TimeNs(measured));
+    best.floor = std::min(best.floor, TimeNs(floor));
+  }
+  return best;
+}
+
+volatile uint32_t gSink;
+GetPortBufferFn volatile gGetPortBuffer;
+
+// The least any export wrapping the module can cost: the host's call into
+// it plus its call on into the module, with the result looked at.
+__attribute__((noinline)) bool ForwardingExport(uint16_t row, uint8_t** out) {
+  return gGetPortBuffer(static_cast<uint32_t>(row / 16), row % 16, out) != 0;
+}
+
+// Stands in for the module's SendMIDICommands: takes a copy of the message.
+__attribute__((noinline)) int32_t __cdecl CopyingSend(int32_t, int32_t length, const uint8_t* message) {
+  static uint8_t received[kCommandBufferSize];
+  std::memcpy(received, message, static_cast<size_t>(length));
+  gSink = received[length - 2];
+  return 1;
+}
+SendMIDICommandsFn volatile gSend = &CopyingSend;
+
+// CPU time this thread has used, in ns (the clock counts in 100 ns units).
+double ThreadCpuNs() {
+  FILETIME created, exited, kernel, user;
+  GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+  auto ticks = [](FILETIME t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return static_cast<double>(ticks(kernel) + ticks(user)) * 100.0;
+}
+
+void ReadRows(int calls, uint32_t* checksum) {
+  uint32_t sum = 0;
+  for (int i = 0; i < calls; ++i) {
+    unsigned char* buffer;
+    GetDMXBuffer(static_cast<uint16_t>(i & 31), &buffer);
+    sum += buffer[1];
+  }
+  *checksum = sum;
+}
+
+struct Scaling {
+  double wallNsPerCall;  // wall time / calls of all threads
+  double cpuNsPerCall;   // mean CPU time per call on each thread
+};
+
+Scaling ReadRowsOnThreads(int threads, int callsEach) {
+  Scaling best{1e300, 1e300};
+  for (int round = 0; round < 5; ++round) {
+    std::vector<double> cpu(threads);
+    std::vector<uint32_t> sums(threads);
+    std::vector<std::thread> workers;
+    double start = NowNs();
+    for (int t = 0; t < threads; ++t) {
+      workers.emplace_back([&, t] {
+        double before = ThreadCpuNs();
+        ReadRows(callsEach, &sums[t]);
+        cpu[t] = ThreadCpuNs() - before;
+      });
+    }
+    for (std::thread& worker : workers) worker.join();
+    double wall = NowNs() - start;
+    double cpuTotal = 0;
+    for (double c : cpu) cpuTotal += c;
+    best.wallNsPerCall = std::min(best.wallNsPerCall, wall / (static_cast<double>(threads) * callsEach));
+    best.cpuNsPerCall = std::min(best.cpuNsPerCall, cpuTotal / (static_cast<double>(threads) * callsEach));
+  }
+  return best;
+}
+
+}  // namespace
+
+int main() {
+  HMODULE module = LoadLibraryA("processor_module.dll");
+  if (module == nullptr || !BindProcessorTable(module)) {
+    std::fprintf(stderr, "processor_module.dll not found or incomplete\n");
+    return 1;
+  }
+  SetDefaultPatch();
+  Loader().module.store(module);
+  ResolvePatchNodes();  // nodes 1 and 2 on ports 0 and 1: rows 0-31 resolved
+
+  gGetPortBuffer = Loader().table.GetPortBuffer.load();
+  GetPortBufferFn volatile& direct = gGetPortBuffer;
+  Pair dmx = Compare(
+      [](int calls) {
+        uint32_t sum;
+        ReadRows(calls, &sum);
+        gSink = sum;
+      },
+      [&](int calls) {
+        uint32_t sum = 0;
+        for (int i = 0; i < calls; ++i) {
+          uint8_t* buffer;
+          int row = i & 31;
+          direct(static_cast<uint32_t>(row / 16), row % 16, &buffer);
+          sum += buffer[1];
+        }
+        gSink = sum;
+      });
+  Pair forwarding = Compare(
+      [](int calls) {
+        uint32_t sum = 0;
+        for (int i = 0; i < calls; ++i) {
+          uint8_t* buffer;
+          ForwardingExport(static_cast<uint16_t>(i & 31), &buffer);
+          sum += buffer[1];
+        }
+        gSink = sum;
+      },
+      [&](int calls) {
+        uint32_t sum = 0;
+        for (int i = 0; i < calls; ++i) {
+          uint8_t* buffer;
+          int row = i & 31;
+          direct(static_cast<uint32_t>(row / 16), row % 16, &buffer);
+          sum += buffer[1];
+        }
+        gSink = sum;
+      });
+  double floorNs = std::min(dmx.floor, forwarding.floor);
+  std::printf("GetDMXBuffer, resolved row:        %7.2f ns/call\n", dmx.measured);
+  std::printf("GetPortBuffer through a pointer:   %7.2f ns/call (floor)\n", floorNs);
+  std::printf("  ratio %.2fx (goal <= 1.5x)\n", dmx.measured / floorNs);
+  std::printf("bare forwarding export (2 calls):  %7.2f ns/call, %.2fx the floor\n", forwarding.measured,
+              forwarding.measured / floorNs);
+  std::printf("  GetDMXBuffer vs forwarding export: %.2fx (tests and exception frame)\n\n",
+              dmx.measured / forwarding.measured);
+
+  Loader().table.SendMIDICommands.store(&CopyingSend);
+  CommandBuffer prebuilt{};
+  BuildFixtureCommand(prebuilt, kSelectFixture, 300);
+  Pair select = Compare(
+      [](int calls) {
+        for (int i = 0; i < calls; ++i) SelectFixture(static_cast<uint32_t>(i));
+      },
+      [&](int calls) {
+        for (int i = 0; i < calls; ++i) {
+          CommandBuffer scratch = prebuilt;
+          gSend(0, 13, scratch.data());
+        }
+      });
+  CommandBuffer prebuiltPan{}, prebuiltTilt{};
+  BuildPositionCommand(prebuiltPan, 5, kPan, 1000);
+  BuildPositionCommand(prebuiltTilt, 5, kTilt, 8191);
+  Pair panTilt = Compare(
+      [](int calls) {
+        for (int i = 0; i < calls; ++i) SetFixturePanTilt(static_cast<uint32_t>(i), 1000, 8191);
+      },
+      [&](int calls) {
+        for (int i = 0; i < calls; ++i) {
+          CommandBuffer scratch = prebuiltPan;
+          gSend(0, 18, scratch.data());
+          std::memcpy(scratch.data(), prebuiltTilt.data(), 18);
+          gSend(0, 18, scratch.data());
+        }
+      });
+  std::printf("SelectFixture:                     %7.2f ns/call\n", select.measured);
+  std::printf("prebuilt message copied and sent:  %7.2f ns/call (floor)\n", select.floor);
+  std::printf("  ratio %.2fx\n", select.measured / select.floor);
+  std::printf("SetFixturePanTilt:                 %7.2f ns/call\n", panTilt.measured);
+  std::printf("two prebuilt messages sent:        %7.2f ns/call (floor)\n", panTilt.floor);
+  std::printf("  ratio %.2fx\n\n", panTilt.measured / panTilt.floor);
+
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  // Long enough for the thread clock, which ticks coarsely.
+  Scaling one = ReadRowsOnThreads(1, 10 * kCalls);
+  Scaling four = ReadRowsOnThreads(4, 10 * kCalls);
+  std::printf("GetDMXBuffer from host threads (%lu processors):\n", system.dwNumberOfProcessors);
+  std::printf("  1 thread:  %7.2f ns/call wall, %7.2f ns/call CPU\n", one.wallNsPerCall, one.cpuNsPerCall);
+  std::printf("  4 threads: %7.2f ns/call wall, %7.2f ns/call CPU per thread\n", four.wallNsPerCall,
+              four.cpuNsPerCall);
+  std::printf("  throughput 4 vs 1: %.2fx (ideal %lu.00x); CPU per call 4 vs 1: %.2fx (1.00x = no contention)\n",
+              one.wallNsPerCall / four.wallNsPerCall, std::min<DWORD>(4, system.dwNumberOfProcessors),
+              four.cpuNsPerCall / one.cpuNsPerCall);
+
+  Loader().module.store(nullptr);
+  UnbindProcessorTable();
+  FreeLibrary(module);
+  return 0;
+}
