@@ -1,5 +1,8 @@
 #include "ui/dialog.h"
 
+#include <exception>
+
+#include "ui/list_items.h"
 #include "ui/ui_module.h"
 
 namespace Ui {
@@ -36,11 +39,24 @@ void Dialog::OnCommand(int id, int) {
 }
 
 INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // No exception may unwind through the system's window code.
+  try {
+    return Dispatch(hwnd, message, wParam, lParam);
+  } catch (const std::exception& error) {
+    OutputDebugStringA("IxaLoader: window handler failed: ");
+    OutputDebugStringA(error.what());
+    OutputDebugStringA("\n");
+    return FALSE;
+  }
+}
+
+INT_PTR Dialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   Dialog* self;
   if (message == WM_INITDIALOG) {
     self = reinterpret_cast<Dialog*>(lParam);
     SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
     self->hwnd_.store(hwnd);
+    LoadListItems(hwnd, self->templateId_);
     BOOL focusDefault = self->OnInitDialog();
     self->EndIfRequested();
     return focusDefault;

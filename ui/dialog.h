@@ -6,8 +6,9 @@
 
 namespace Ui {
 
-// A modal dialog built from a resource template of this module. Messages
-// reach the object through one dialog procedure.
+// A modal dialog built from a resource template of this module, with its
+// lists filled from the LIST_ITEMS resource of the same id. Messages reach
+// the object through one dialog procedure.
 class Dialog {
  public:
   Dialog(int templateId, HWND parent);
@@ -26,6 +27,7 @@ class Dialog {
   HWND GetSafeHwnd() const { return hwnd_.load(); }
 
  protected:
+  // Runs after the lists received their items; binds controls and fills them.
   virtual BOOL OnInitDialog() { return TRUE; }
   // Returns true when the message was handled, with its result in *result.
   virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
@@ -33,6 +35,7 @@ class Dialog {
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static INT_PTR Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
   void EndIfRequested();
 
