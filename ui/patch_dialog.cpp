@@ -1,6 +1,6 @@
 #include "ui/patch_dialog.h"
 
-#include <cstdio>
+#include <string>
 
 #include "loader/patch_nodes.h"
 #include "ui/resource.h"
@@ -20,11 +20,10 @@ constexpr IdRun kIdRuns[] = {{0, 1017}, {4, 1051}, {16, 1091}, {24, 1123},
 
 bool InList(int32_t choice, int items) { return choice >= 0 && choice < items; }
 
-// Shows a value outside the list as an extra item and selects it.
-void SelectOutOfRange(Ui::ComboBox& list, int32_t shownNumber) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "%ld", static_cast<long>(shownNumber));
-  list.SetCurSel(list.AddString(text));
+// A stored value outside the list is shown as one more item, after the
+// list's own, holding the stored number.
+void AddOutOfRangeItem(Ui::ComboBox& list, int32_t storedValue) {
+  list.AddString(std::to_string(static_cast<long long>(storedValue) + 1).c_str());
 }
 
 }  // namespace
@@ -42,8 +41,11 @@ OrbPatchDialog::OrbPatchDialog(HWND parent) : Ui::Dialog(IDD_PATCH, parent) {
   for (int r = 0; r < kPatchRowCount; ++r) {
     storedDp_[r] = table[r].dpIndex.load();
     storedUniverse_[r] = table[r].universe.load();
-    universeChoice_[r] = table[r].enabled.load() == 1 ? storedUniverse_[r] + 1 : 0;
+    bool enabled = table[r].enabled.load() == 1;
+    universeChoice_[r] = enabled ? storedUniverse_[r] + 1 : 0;
     dpChoice_[r] = storedDp_[r];
+    if (enabled && !InList(storedUniverse_[r], kUniverseItems - 1)) universeChoice_[r] = kUniverseItems;
+    if (!InList(dpChoice_[r], kDpItems)) dpChoice_[r] = kDpItems;
   }
 }
 
@@ -52,15 +54,10 @@ BOOL OrbPatchDialog::OnInitDialog() {
   for (int r = 0; r < kPatchRowCount; ++r) {
     dpLists_[r].Bind(dialog, DpListId(r));
     universeLists_[r].Bind(dialog, UniverseListId(r));
-    if (InList(dpChoice_[r], kDpItems)) dpLists_[r].SetCurSel(dpChoice_[r]);
-    else SelectOutOfRange(dpLists_[r], storedDp_[r] + 1);
-    // An enabled row's universe 0 to 15 is choice 1 to 16; anything else
-    // enabled would otherwise read as "Disabled" or as nothing.
-    if (universeChoice_[r] == 0 || InList(universeChoice_[r] - 1, kUniverseItems - 1)) {
-      universeLists_[r].SetCurSel(universeChoice_[r]);
-    } else {
-      SelectOutOfRange(universeLists_[r], storedUniverse_[r] + 1);
-    }
+    if (dpChoice_[r] == kDpItems) AddOutOfRangeItem(dpLists_[r], storedDp_[r]);
+    if (universeChoice_[r] == kUniverseItems) AddOutOfRangeItem(universeLists_[r], storedUniverse_[r]);
+    dpLists_[r].SetCurSel(dpChoice_[r]);
+    universeLists_[r].SetCurSel(universeChoice_[r]);
   }
   return TRUE;
 }

@@ -32,7 +32,8 @@ class OrbPatchDialog : public Ui::Dialog {
   Ui::ComboBox dpLists_[kPatchRowCount];
   Ui::ComboBox universeLists_[kPatchRowCount];
   // List indexes: dpChoice k is DP# k + 1; universeChoice 0 is "Disabled",
-  // k is universe k.
+  // k is universe k. Index 9 (DP#) or 17 (Universe) is the extra item of a
+  // stored value outside the list.
   int32_t dpChoice_[kPatchRowCount];
   int32_t universeChoice_[kPatchRowCount];
   // The stored values, for rows whose value lies outside the lists.
