@@ -37,6 +37,8 @@ CIxaConfigDialog::CIxaConfigDialog(HWND parent) : Ui::Dialog(IDD_STATUS_WINDOW, 
     WritePort(kDefaultPort);
   }
   SetDefaultPatch();
+  // Here, not at window creation: see Ui::FindResourceData.
+  for (int state = 0; state < kTrayStateCount; ++state) trayIcons_[state] = Ui::LoadSmallIcon(kTrayIconIds[state]);
 }
 
 void CIxaConfigDialog::BindControls() {
@@ -51,7 +53,6 @@ void CIxaConfigDialog::BindControls() {
 }
 
 BOOL CIxaConfigDialog::OnInitDialog() {
-  for (int state = 0; state < kTrayStateCount; ++state) trayIcons_[state] = Ui::LoadSmallIcon(kTrayIconIds[state]);
   SetTrayIcon(NIM_ADD, kTrayProduct);
 
   BindControls();
@@ -219,6 +220,12 @@ void CIxaConfigDialog::OnApply() {
 
   WritePatchTable();
   applyButton_.Enable(true);
+}
+
+void CIxaConfigDialog::EndNestedDialogs() {
+  // An open Patch dialog would keep this window's run going until the user
+  // closes it; ending the run cancels it.
+  if (currentPatchDialog_ && currentPatchDialog_->GetSafeHwnd() != nullptr) currentPatchDialog_->EndDialog(IDCANCEL);
 }
 
 void CIxaConfigDialog::OnPatch() {

@@ -44,6 +44,7 @@ class CIxaConfigDialog : public Ui::Dialog {
   BOOL OnInitDialog() override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   void OnCommand(int id, int notification) override;
+  void EndNestedDialogs() override;
 
  private:
   enum TrayState { kTrayProduct, kTrayWarning, kTrayEmblem, kTrayEmblemAlt, kTrayStateCount };

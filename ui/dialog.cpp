@@ -11,14 +11,21 @@ namespace {
 constexpr UINT kRequestEndMessage = WM_APP + 0x3F0;
 }  // namespace
 
-Dialog::Dialog(int templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
+Dialog::Dialog(int templateId, HWND parent)
+    : template_(FindResourceData(templateId, MAKEINTRESOURCEW(5) /* RT_DIALOG */)),
+      listItems_(FindResourceData(templateId, L"LIST_ITEMS")),
+      parent_(parent) {}
 
 INT_PTR Dialog::DoModal() {
-  return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId_), parent_, &DialogProc,
-                         reinterpret_cast<LPARAM>(this));
+  if (template_.data == nullptr) return -1;
+  return DialogBoxIndirectParamW(ModuleInstance(), static_cast<const DLGTEMPLATE*>(template_.data), parent_,
+                                 &DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-void Dialog::EndDialog(INT_PTR result) { ::EndDialog(hwnd_.load(), result); }
+void Dialog::EndDialog(INT_PTR result) {
+  EndNestedDialogs();
+  ::EndDialog(hwnd_.load(), result);
+}
 
 void Dialog::RequestEnd(INT_PTR result) {
   endResult_.store(result);
@@ -56,7 +63,7 @@ INT_PTR Dialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     self = reinterpret_cast<Dialog*>(lParam);
     SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
     self->hwnd_.store(hwnd);
-    LoadListItems(hwnd, self->templateId_);
+    LoadListItems(hwnd, self->listItems_);
     BOOL focusDefault = self->OnInitDialog();
     self->EndIfRequested();
     return focusDefault;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "ui/ui_module.h"
+
 namespace Ui {
 
 // A modal dialog built from a resource template of this module, with its
@@ -11,6 +13,7 @@ namespace Ui {
 // the object through one dialog procedure.
 class Dialog {
  public:
+  // Looks up the template and its list items (see FindResourceData).
   Dialog(int templateId, HWND parent);
   virtual ~Dialog() = default;
   Dialog(const Dialog&) = delete;
@@ -29,6 +32,10 @@ class Dialog {
  protected:
   // Runs after the lists received their items; binds controls and fills them.
   virtual BOOL OnInitDialog() { return TRUE; }
+  // Called on the dialog's thread right before it ends: a dialog that runs a
+  // nested modal dialog ends that one first, or its own end would wait for
+  // the nested loop to finish.
+  virtual void EndNestedDialogs() {}
   // Returns true when the message was handled, with its result in *result.
   virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
   virtual void OnCommand(int id, int notification);
@@ -39,7 +46,8 @@ class Dialog {
 
   void EndIfRequested();
 
-  int templateId_;
+  ResourceData template_;
+  ResourceData listItems_;
   HWND parent_;
   std::atomic<HWND> hwnd_{nullptr};
   std::atomic<bool> endRequested_{false};

@@ -2,19 +2,15 @@
 
 #include <cstring>
 
-#include "ui/ui_module.h"
 
 namespace Ui {
 
 // Layout, repeated per list: 16-bit control id, the items as zero-terminated
 // strings, an empty string; a control id of 0 ends the data.
-void LoadListItems(HWND dialog, int templateId) {
-  HMODULE module = ModuleInstance();
-  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(templateId), L"LIST_ITEMS");
-  if (found == nullptr) return;
-  const char* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+void LoadListItems(HWND dialog, const ResourceData& listItems) {
+  const char* data = static_cast<const char*>(listItems.data);
   if (data == nullptr) return;
-  const char* const end = data + SizeofResource(module, found);
+  const char* const end = data + listItems.size;
 
   while (end - data >= 2) {
     WORD controlId;

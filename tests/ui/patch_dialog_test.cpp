@@ -2,6 +2,7 @@
 // Cancel do to the patch table, and what reaches the store afterwards.
 #include <gtest/gtest.h>
 
+#include "loader/detection.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/patch_dialog.h"
@@ -157,6 +158,28 @@ TEST_F(PatchDialogTest, ValuesOutsideTheListsAreShownAndKeptWhenUntouched) {
   EXPECT_EQ(TableRow(5), (RowValues{0, -1, 0}));
   EXPECT_EQ(store_.GetOr("DP_3", 0), 11u);
   EXPECT_EQ(store_.GetOr("Patch_3", 0), 20u);
+}
+
+DWORD WINAPI CloseEverything(void*) {
+  ShutdownLoader(true);
+  return 0;
+}
+
+TEST_F(PatchDialogTest, ClosingTheStatusWindowCancelsAnOpenPatchDialog) {
+  StartWindow();
+  HWND patch = OpenPatch();
+  Select(patch, 1018, kDisabledItem);
+  // ShutdownOB(true) from a host thread; it must not wait for the user.
+  HANDLE closer = CreateThread(nullptr, 0, &CloseEverything, nullptr, 0, nullptr);
+  bool ended = WaitForSingleObject(closer, 10000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(ended) << "closing the status window waited on the Patch dialog";
+  if (!ended) {
+    PostMessageW(patch, WM_COMMAND, IDCANCEL, 0);
+    WaitForSingleObject(closer, INFINITE);
+  }
+  CloseHandle(closer);
+  EXPECT_FALSE(IsWindow(patch));
+  EXPECT_EQ(TableRow(0), (RowValues{1, 0, 0}));
 }
 
 }  // namespace
