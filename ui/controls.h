@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 #include <windows.h>
 
 namespace Ui {
@@ -12,7 +10,6 @@ class Control {
   void Bind(HWND dialog, int id) { hwnd_ = GetDlgItem(dialog, id); }
   HWND GetSafeHwnd() const { return hwnd_; }
   void SetText(const char* text) { SetWindowTextA(hwnd_, text); }
-  std::string GetText() const;
   void Enable(bool enabled) { EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
 
  protected:
@@ -37,7 +34,6 @@ class ComboBox : public Control {
   // Selects an item without a selection-change notification.
   void SetCurSel(int index) { Send(CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
   int AddString(const char* text) { return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
-  int GetCount() const { return static_cast<int>(Send(CB_GETCOUNT, 0, 0)); }
 };
 
 }  // namespace Ui
