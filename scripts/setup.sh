@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   googletest
-  wine wine32:i386
+  wine wine32:i386 fonts-wine
   xvfb xauth x11-utils imagemagick
   iproute2 util-linux procps
 )

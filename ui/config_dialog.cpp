@@ -1,54 +1,236 @@
 #include "ui/config_dialog.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <shellapi.h>
 
 #include "loader/detection.h"
 #include "loader/loader_state.h"
+#include "loader/processor_table.h"
 #include "ui/patch_table.h"
 #include "ui/resource.h"
 
+namespace {
+
+// Shown as "v3.10": the loader version as the single-precision 3.1.
+constexpr float kShownLoaderVersion = 3.1f;
+constexpr WPARAM kTrayIconId = IDI_TRAY_PRODUCT;
+constexpr const char* kTrayTip = "Vexa DP";
+constexpr const char* kCaptionPrefix = "Vexa DP";
+
+constexpr int kTrayIconIds[] = {IDI_TRAY_PRODUCT, IDI_TRAY_WARNING, IDI_TRAY_EMBLEM, IDI_TRAY_EMBLEM_ALT};
+
+// The notification area expects the record as of shell version 6.0.
+static_assert(NOTIFYICONDATAA_V3_SIZE == 504, "tray record size");
+
+}  // namespace
+
 CIxaConfigDialog::CIxaConfigDialog(HWND parent) : Ui::Dialog(IDD_STATUS_WINDOW, parent) {
+  uint32_t port;
+  if (ReadPort(&port)) {
+    port_.store(port);
+  } else {
+    port_.store(kDefaultPort);
+    WritePort(kDefaultPort);
+  }
   SetDefaultPatch();
+  // Here, not at window creation: see Ui::FindResourceData.
+  for (int state = 0; state < kTrayStateCount; ++state) trayIcons_[state] = Ui::LoadSmallIcon(kTrayIconIds[state]);
+}
+
+void CIxaConfigDialog::BindControls() {
+  HWND dialog = GetSafeHwnd();
+  versionLabel_.Bind(dialog, IDC_VERSION);
+  userNumberList_.Bind(dialog, IDC_USER_NUMBER);
+  portField_.Subclass(dialog, IDC_PORT);
+  infoLine_.Bind(dialog, IDC_INFO_LINE);
+  statusLine_.Bind(dialog, IDC_STATUS_LINE);
+  sessionLine_.Bind(dialog, IDC_SESSION_LINE);
+  applyButton_.Bind(dialog, IDC_APPLY);
 }
 
 BOOL CIxaConfigDialog::OnInitDialog() {
-  SetDlgItemInt(GetSafeHwnd(), IDC_PORT, Port(), FALSE);
-  SetDlgItemTextA(GetSafeHwnd(), IDC_VERSION, "v3.10");
+  SetTrayIcon(NIM_ADD, kTrayProduct);
+
+  BindControls();
+  SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(trayIcons_[kTrayProduct].get()));
+  portField_.SetValue(port_.load());
+
+  userNumber_ = 1;
+  ReadUserNumber(&userNumber_);
+  if (userNumber_ < 1 || userNumber_ > 3) userNumber_ = 1;
+  userNumberList_.SetCurSel(static_cast<int>(userNumber_) - 1);
+  // After the port text, whose change notification has just enabled it.
+  applyButton_.Enable(false);
+
+  char version[32];
+  std::snprintf(version, sizeof(version), "v%.2f", static_cast<double>(kShownLoaderVersion));
+  versionLabel_.SetText(version);
+
+  if (!ReadPatchTable()) WritePatchTable();
+  PlaceWindow();
   SetLoaderEvent(kDialogDisplayed);
   return TRUE;
 }
 
-void CIxaConfigDialog::ShowStatus(int code, const char* text) {
-  static const int kLines[] = {IDC_INFO_LINE, IDC_STATUS_LINE, IDC_SESSION_LINE};
-  if (code >= 0 && code <= 2) SetDlgItemTextA(GetSafeHwnd(), kLines[code], text ? text : "");
+BOOL CIxaConfigDialog::SetTrayIcon(DWORD operation, TrayState state) {
+  NOTIFYICONDATAA data;
+  std::memset(&data, 0, sizeof(data));
+  data.cbSize = NOTIFYICONDATAA_V3_SIZE;
+  data.hWnd = GetSafeHwnd();
+  data.uID = kTrayIconId;
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = kTrayMessage;
+  data.hIcon = trayIcons_[state].get();
+  std::snprintf(data.szTip, sizeof(data.szTip), "%s", kTrayTip);
+  return Shell_NotifyIconA(operation, &data);
+}
+
+void CIxaConfigDialog::PlaceWindow() {
+  HWND hwnd = GetSafeHwnd();
+  // A minimised window keeps its iconic size; bring it back to its own.
+  if (IsIconic(hwnd)) ShowWindow(hwnd, SW_RESTORE);
+  RECT window;
+  GetWindowRect(hwnd, &window);
+  RECT workArea;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+  SetWindowPos(hwnd, HWND_TOPMOST, workArea.right - (window.right - window.left),
+               workArea.bottom - (window.bottom - window.top), 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+  SetForegroundWindow(hwnd);
+  SetFocus(hwnd);
+}
+
+void CIxaConfigDialog::Hide() { ShowWindow(GetSafeHwnd(), SW_HIDE); }
+
+void CIxaConfigDialog::ShowStatus(WPARAM code, const char* text) {
+  switch (code) {
+    case 0:
+      infoLine_.SetText(text != nullptr ? text : "");
+      break;
+    case 1:
+      statusLine_.SetText(text != nullptr ? text : "");
+      break;
+    case 2:
+      sessionLine_.SetText(text != nullptr ? text : "");
+      break;
+    case 3: {
+      std::string caption = kCaptionPrefix;
+      if (text != nullptr && text[0] != '\0') caption = caption + " (" + text + ")";
+      SetWindowTextA(GetSafeHwnd(), caption.c_str());
+      break;
+    }
+    case 5:
+      SetTrayIcon(NIM_MODIFY, kTrayProduct);
+      break;
+    case 6:
+      SetTrayIcon(NIM_MODIFY, kTrayEmblem);
+      break;
+    case 7:
+      SetTrayIcon(NIM_MODIFY, kTrayEmblemAlt);
+      break;
+    case 8:
+      SetTrayIcon(NIM_MODIFY, kTrayWarning);
+      break;
+    default:
+      break;
+  }
 }
 
 bool CIxaConfigDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
+    case kTrayMessage:
+      if (wParam != kTrayIconId || lParam != WM_LBUTTONDBLCLK) return false;
+      PlaceWindow();
+      *result = 1;
+      return true;
     case kEndRequestMessage:
       EndDialog(1);
       *result = 1;
       return true;
     case kStatusMessage: {
+      // The sender handed the text over; it is ours to free.
       char* text = reinterpret_cast<char*>(lParam);
-      ShowStatus(static_cast<int>(wParam), text);
+      ShowStatus(wParam, text);
       free(text);
       *result = 1;
       return true;
     }
+    case WM_CLOSE:
+      // The close box only hides; the run goes on.
+      ResetLoaderEvent(kDialogDisplayed);
+      Hide();
+      return true;
+    case WM_SIZE:
+      if (wParam != SIZE_MINIMIZED) return false;
+      Hide();
+      return true;
+    case WM_DESTROY:
+      SetTrayIcon(NIM_DELETE, kTrayProduct);
+      return false;
     default:
       return false;
   }
 }
 
 void CIxaConfigDialog::OnCommand(int id, int notification) {
-  if (id == IDC_RECONNECT) {
-    RestartDetection(static_cast<int32_t>(Port()));
-    return;
+  switch (id) {
+    case IDC_APPLY:
+      OnApply();
+      return;
+    case IDC_PATCH:
+      OnPatch();
+      return;
+    case IDC_RECONNECT:
+      RestartDetection(static_cast<int32_t>(port_.load()));
+      return;
+    case IDC_CLOSE:
+      Hide();
+      return;
+    case IDC_PORT:
+      if (notification == EN_CHANGE) applyButton_.Enable(true);
+      return;
+    case IDC_USER_NUMBER:
+      if (notification == CBN_SELCHANGE) applyButton_.Enable(true);
+      return;
+    default:
+      Ui::Dialog::OnCommand(id, notification);
   }
-  if (id == IDC_CLOSE) {
-    ShowWindow(GetSafeHwnd(), SW_HIDE);
-    return;
+}
+
+void CIxaConfigDialog::OnApply() {
+  applyButton_.Enable(false);
+
+  uint32_t port = portField_.GetValue();
+  // 0 means no port was entered.
+  if (port != 0 && port != port_.load()) {
+    WritePort(port);
+    port_.store(port);
+    RestartDetection(static_cast<int32_t>(port));
   }
-  Ui::Dialog::OnCommand(id, notification);
+
+  int selected = userNumberList_.GetCurSel();
+  if (selected >= 0 && static_cast<uint32_t>(selected) + 1 != userNumber_) {
+    userNumber_ = static_cast<uint32_t>(selected) + 1;
+    WriteUserNumber(userNumber_);
+    ChangeUserNumber(static_cast<int32_t>(userNumber_));
+  }
+
+  WritePatchTable();
+  applyButton_.Enable(true);
+}
+
+void CIxaConfigDialog::EndNestedDialogs() {
+  // An open Patch dialog would keep this window's run going until the user
+  // closes it; ending the run cancels it.
+  if (currentPatchDialog_ && currentPatchDialog_->GetSafeHwnd() != nullptr) currentPatchDialog_->EndDialog(IDCANCEL);
+}
+
+void CIxaConfigDialog::OnPatch() {
+  currentPatchDialog_ = std::make_unique<OrbPatchDialog>(GetSafeHwnd());
+  currentPatchDialog_->DoModal();
+  // Written after Cancel as well.
+  WritePatchTable();
 }

@@ -2,29 +2,79 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
+#include "ui/controls.h"
 #include "ui/dialog.h"
+#include "ui/icon.h"
+#include "ui/numeric_edit.h"
+#include "ui/patch_dialog.h"
+#include "ui/registry_key.h"
 
 // Private messages of the status window.
-constexpr UINT kTrayMessage = WM_USER + 2;
-constexpr UINT kEndRequestMessage = WM_USER + 3;
-constexpr UINT kStatusMessage = WM_USER + 4;
+constexpr UINT kTrayMessage = WM_USER + 2;        // wParam icon id, lParam mouse message
+constexpr UINT kEndRequestMessage = WM_USER + 3;  // ends the run with result 1
+constexpr UINT kStatusMessage = WM_USER + 4;      // wParam status code, lParam _strdup'ed text or null
 
-// The library's status window, run as a modal dialog on its own thread.
+constexpr uint32_t kDefaultPort = 6600;
+
+// The library's status window, run as a modal dialog on its own thread:
+// three status lines, the port, the user number, the patch, a tray icon.
+// Other threads reach it only by posting messages and by RequestEnd.
 class CIxaConfigDialog : public Ui::Dialog {
  public:
+  // Reads the port setting (storing 6600 when it is missing) and resets the
+  // patch table to its defaults.
   explicit CIxaConfigDialog(HWND parent = nullptr);
 
   // The discovery port; the connection worker reads it once per attempt.
   uint32_t Port() const { return port_.load(); }
 
+  // Settings store: each operation opens the settings key, acts and closes
+  // it again; true on success.
+  bool ReadPort(uint32_t* port);
+  bool WritePort(uint32_t port);
+  bool ReadUserNumber(uint32_t* userNumber);
+  bool WriteUserNumber(uint32_t userNumber);
+  // Stops at the first missing value; what was read before it stays.
+  bool ReadPatchTable();
+  bool WritePatchTable();
+
  protected:
   BOOL OnInitDialog() override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   void OnCommand(int id, int notification) override;
+  void EndNestedDialogs() override;
 
  private:
-  void ShowStatus(int code, const char* text);
+  enum TrayState { kTrayProduct, kTrayWarning, kTrayEmblem, kTrayEmblemAlt, kTrayStateCount };
 
-  std::atomic<uint32_t> port_{6600};
+  void OpenSettingsKey();
+  void CloseSettingsKey();
+  bool QueryValue(const char* name, uint32_t* value);
+  bool SetValue(const char* name, uint32_t value);
+
+  void BindControls();
+  BOOL SetTrayIcon(DWORD operation, TrayState state);
+  void PlaceWindow();
+  void ShowStatus(WPARAM code, const char* text);
+  void Hide();
+
+  void OnApply();
+  void OnPatch();
+
+  Ui::Static versionLabel_;
+  Ui::ComboBox userNumberList_;
+  CNumericEdit portField_;
+  Ui::Static infoLine_;
+  Ui::Static statusLine_;
+  Ui::Static sessionLine_;
+  Ui::Button applyButton_;
+  std::atomic<uint32_t> port_{kDefaultPort};
+  uint32_t userNumber_ = 1;
+  Ui::UniqueIcon trayIcons_[kTrayStateCount];
+  // Levels SOFTWARE, Quennel Systems, Corvane III Orb; open only during one
+  // settings operation.
+  Ui::RegistryKey settingsKeys_[3];
+  std::unique_ptr<OrbPatchDialog> currentPatchDialog_;
 };

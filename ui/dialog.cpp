@@ -1,5 +1,8 @@
 #include "ui/dialog.h"
 
+#include <exception>
+
+#include "ui/list_items.h"
 #include "ui/ui_module.h"
 
 namespace Ui {
@@ -8,14 +11,21 @@ namespace {
 constexpr UINT kRequestEndMessage = WM_APP + 0x3F0;
 }  // namespace
 
-Dialog::Dialog(int templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
+Dialog::Dialog(int templateId, HWND parent)
+    : template_(FindResourceData(templateId, MAKEINTRESOURCEW(5) /* RT_DIALOG */)),
+      listItems_(FindResourceData(templateId, L"LIST_ITEMS")),
+      parent_(parent) {}
 
 INT_PTR Dialog::DoModal() {
-  return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId_), parent_, &DialogProc,
-                         reinterpret_cast<LPARAM>(this));
+  if (template_.data == nullptr) return -1;
+  return DialogBoxIndirectParamW(ModuleInstance(), static_cast<const DLGTEMPLATE*>(template_.data), parent_,
+                                 &DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-void Dialog::EndDialog(INT_PTR result) { ::EndDialog(hwnd_.load(), result); }
+void Dialog::EndDialog(INT_PTR result) {
+  EndNestedDialogs();
+  ::EndDialog(hwnd_.load(), result);
+}
 
 void Dialog::RequestEnd(INT_PTR result) {
   endResult_.store(result);
@@ -36,11 +46,24 @@ void Dialog::OnCommand(int id, int) {
 }
 
 INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // No exception may unwind through the system's window code.
+  try {
+    return Dispatch(hwnd, message, wParam, lParam);
+  } catch (const std::exception& error) {
+    OutputDebugStringA("IxaLoader: window handler failed: ");
+    OutputDebugStringA(error.what());
+    OutputDebugStringA("\n");
+    return FALSE;
+  }
+}
+
+INT_PTR Dialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   Dialog* self;
   if (message == WM_INITDIALOG) {
     self = reinterpret_cast<Dialog*>(lParam);
     SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
     self->hwnd_.store(hwnd);
+    LoadListItems(hwnd, self->listItems_);
     BOOL focusDefault = self->OnInitDialog();
     self->EndIfRequested();
     return focusDefault;

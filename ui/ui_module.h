@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 
 #include <windows.h>
@@ -9,6 +10,17 @@ namespace Ui {
 // The module whose resources the windows use: the library itself (or the
 // test program the user-interface code is linked into).
 HINSTANCE ModuleInstance();
+
+// A resource of this module, mapped as long as the module is.
+struct ResourceData {
+  const void* data = nullptr;
+  size_t size = 0;
+};
+// Empty when the module has no such resource. Resource look-ups take the
+// system's loader lock, so windows look theirs up when they are constructed
+// (for the status window: while the library loads), not on their thread,
+// which an unload must be able to end while it holds that lock.
+ResourceData FindResourceData(int id, const wchar_t* type);
 
 // The window layer's invalid-argument error.
 class invalid_argument_error : public std::invalid_argument {

@@ -1,0 +1,360 @@
+#include "tests/ui/ui_test_support.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "loader/detection.h"
+#include "loader/loader_state.h"
+#include "loader/status_window_host.h"
+#include "tests/support/test_support.h"
+#include "ui/config_dialog.h"
+#include "ui/resource.h"
+
+using testing_support::FindOwnWindow;
+using testing_support::WaitUntil;
+
+// ---- free() wrapper (linked with --wrap=free) ----
+
+namespace {
+constexpr int kWatchSlots = 256;
+std::atomic<const void*> gWatched[kWatchSlots];
+std::atomic<bool> gFreed[kWatchSlots];
+std::atomic<unsigned> gNextSlot{0};
+}  // namespace
+
+extern "C" void __real_free(void* pointer);
+extern "C" void __wrap_free(void* pointer) {
+  if (pointer != nullptr) {
+    for (int slot = 0; slot < kWatchSlots; ++slot) {
+      if (gWatched[slot].load() == pointer) gFreed[slot].store(true);
+    }
+  }
+  __real_free(pointer);
+}
+
+namespace ui_testing {
+
+void WatchFree(const void* pointer) {
+  // The heap reuses addresses: forget earlier watches of this one.
+  for (int other = 0; other < kWatchSlots; ++other) {
+    if (gWatched[other].load() == pointer) gWatched[other].store(nullptr);
+  }
+  unsigned slot = gNextSlot.fetch_add(1) % kWatchSlots;
+  gFreed[slot].store(false);
+  gWatched[slot].store(pointer);
+}
+
+bool WasFreed(const void* pointer) {
+  for (int slot = 0; slot < kWatchSlots; ++slot) {
+    if (gWatched[slot].load() == pointer && gFreed[slot].load()) return true;
+  }
+  return false;
+}
+
+// ---- Settings key ----
+
+namespace {
+
+constexpr const char* kCompanyPath = "SOFTWARE\\Quennel Systems";
+constexpr const char* kProductPath = "SOFTWARE\\Quennel Systems\\Corvane III Orb";
+
+bool KeyExists(const char* path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+HKEY OpenProduct(REGSAM access) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductPath, 0, access, &key) != ERROR_SUCCESS) return nullptr;
+  return key;
+}
+
+}  // namespace
+
+SettingsKey::SettingsKey() {
+  hadCompany_ = KeyExists(kCompanyPath);
+  hadProduct_ = KeyExists(kProductPath);
+  if (HKEY key = OpenProduct(KEY_READ)) {
+    char name[256];
+    BYTE data[1024];
+    for (DWORD index = 0;; ++index) {
+      DWORD nameSize = sizeof(name), dataSize = sizeof(data), type = 0;
+      if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+      savedValues_[name] = Saved{type, std::vector<uint8_t>(data, data + dataSize)};
+    }
+    RegCloseKey(key);
+  }
+  Remove();
+}
+
+SettingsKey::~SettingsKey() {
+  Remove();
+  if (hadCompany_) {
+    HKEY company;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kCompanyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &company, nullptr);
+    RegCloseKey(company);
+  }
+  if (hadProduct_) {
+    CreateEmpty();
+    HKEY key = OpenProduct(KEY_SET_VALUE);
+    for (const auto& [name, saved] : savedValues_) {
+      RegSetValueExA(key, name.c_str(), 0, saved.type, saved.data.data(), static_cast<DWORD>(saved.data.size()));
+    }
+    RegCloseKey(key);
+  }
+}
+
+void SettingsKey::CreateEmpty() {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductPath);
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+void SettingsKey::Remove() {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductPath);
+  if (!hadCompany_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kCompanyPath);
+}
+
+bool SettingsKey::Exists() const { return KeyExists(kProductPath); }
+
+void SettingsKey::SetDword(const char* name, uint32_t value) {
+  DWORD data = value;
+  HKEY key = OpenProduct(KEY_SET_VALUE);
+  ASSERT_NE(key, nullptr);
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&data), sizeof(data));
+  RegCloseKey(key);
+}
+
+void SettingsKey::SetBinary(const char* name, const std::vector<uint8_t>& bytes) {
+  HKEY key = OpenProduct(KEY_SET_VALUE);
+  ASSERT_NE(key, nullptr);
+  RegSetValueExA(key, name, 0, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
+  RegCloseKey(key);
+}
+
+void SettingsKey::Delete(const char* name) {
+  HKEY key = OpenProduct(KEY_SET_VALUE);
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+bool SettingsKey::Get(const char* name, uint32_t* value) const {
+  HKEY key = OpenProduct(KEY_READ);
+  if (key == nullptr) return false;
+  DWORD data = 0, size = sizeof(data), type = 0;
+  bool found = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS &&
+               type == REG_DWORD && size == 4;
+  RegCloseKey(key);
+  if (found) *value = data;
+  return found;
+}
+
+uint32_t SettingsKey::GetOr(const char* name, uint32_t fallback) const {
+  uint32_t value;
+  return Get(name, &value) ? value : fallback;
+}
+
+int SettingsKey::CountValues() const {
+  HKEY key = OpenProduct(KEY_READ);
+  if (key == nullptr) return -1;
+  DWORD count = 0;
+  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                   nullptr);
+  RegCloseKey(key);
+  return static_cast<int>(count);
+}
+
+void SettingsKey::SetPatch(const std::vector<Row>& rows) {
+  for (size_t n = 0; n < rows.size(); ++n) {
+    SetDword(("DP_" + std::to_string(n)).c_str(), rows[n].dpIndex);
+    SetDword(("UniverseEnabled_" + std::to_string(n)).c_str(), rows[n].enabled);
+    SetDword(("Patch_" + std::to_string(n)).c_str(), rows[n].universe);
+  }
+}
+
+// ---- Stand-in notification area ----
+
+namespace {
+
+// The record Wine's shell hands its notification area, then the icon bits.
+struct NotifyData {
+  LONG hWnd;
+  UINT uID;
+  UINT uFlags;
+  UINT uCallbackMessage;
+  WCHAR szTip[128];
+  DWORD dwState;
+  DWORD dwStateMask;
+  WCHAR szInfo[256];
+  UINT uTimeout;
+  WCHAR szInfoTitle[64];
+  DWORD dwInfoFlags;
+  GUID guidItem;
+  UINT width;
+  UINT height;
+  UINT planes;
+  UINT bpp;
+};
+
+std::mutex gTrayLock;
+std::vector<TrayCall> gTrayCalls;
+
+LRESULT CALLBACK TrayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_COPYDATA) return DefWindowProcW(hwnd, message, wParam, lParam);
+  const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+  if (copy->cbData < sizeof(NotifyData)) return FALSE;
+  const auto* data = static_cast<const NotifyData*>(copy->lpData);
+  TrayCall call{static_cast<DWORD>(copy->dwData), reinterpret_cast<HWND>(static_cast<LONG_PTR>(data->hWnd)),
+                data->uID, data->uFlags, data->uCallbackMessage, data->szTip, {}};
+  const auto* bits = static_cast<const uint8_t*>(copy->lpData) + sizeof(NotifyData);
+  call.iconBits.assign(bits, static_cast<const uint8_t*>(copy->lpData) + copy->cbData);
+  std::lock_guard<std::mutex> hold(gTrayLock);
+  gTrayCalls.push_back(call);
+  return TRUE;
+}
+
+void RunTray(HANDLE ready) {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = &TrayProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"Shell_TrayWnd";
+  RegisterClassW(&windowClass);
+  // Topmost, so that it is found before any notification area of the desktop.
+  CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Shell_TrayWnd", nullptr, WS_POPUP, 0, 0, 0, 0, nullptr,
+                  nullptr, windowClass.hInstance, nullptr);
+  SetEvent(ready);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+}
+
+class UiEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    LoaderState& state = Loader();
+    for (int e = 0; e < kEventCount; ++e) {
+      state.events[e].reset(CreateEventA(nullptr, FALSE, FALSE, kLoaderEventNames[e]));
+    }
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread(&RunTray, ready).detach();
+    WaitForSingleObject(ready, 10000);
+    CloseHandle(ready);
+  }
+};
+
+const auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new UiEnvironment);
+
+}  // namespace
+
+std::vector<TrayCall> TrayCallsFor(HWND owner) {
+  std::lock_guard<std::mutex> hold(gTrayLock);
+  std::vector<TrayCall> calls;
+  for (const TrayCall& call : gTrayCalls) {
+    if (call.owner == owner) calls.push_back(call);
+  }
+  return calls;
+}
+
+void ClearTrayCalls() {
+  std::lock_guard<std::mutex> hold(gTrayLock);
+  gTrayCalls.clear();
+}
+
+// ---- Status window fixture ----
+
+void StatusWindowTest::TearDown() {
+  Loader().table.ChangeUserNum.store(nullptr);
+  if (Loader().statusWindow) ShutdownLoader(true);
+}
+
+void StatusWindowTest::StartWindow() {
+  ResetEvent(Event(kDialogDisplayed));
+  OpenStatusWindow();
+  ASSERT_TRUE(WaitUntil([] { return Loader().statusWindow->GetSafeHwnd() != nullptr; }, 10000));
+  window_ = Loader().statusWindow->GetSafeHwnd();
+  // Set at the very end of the initialisation; put back for the tests that
+  // look at it.
+  ASSERT_EQ(WaitForSingleObject(Event(kDialogDisplayed), 10000), WAIT_OBJECT_0);
+  SetEvent(Event(kDialogDisplayed));
+  // The modal loop shows its dialog once more when its queue first runs
+  // empty; let that pass before a test hides the window.
+  Sync();
+  Sleep(100);
+}
+
+HANDLE StatusWindowTest::Event(int loaderEvent) const { return Loader().events[loaderEvent].get(); }
+
+std::string StatusWindowTest::Text(int id) const { return testing_support::ControlText(window_, id); }
+
+std::string StatusWindowTest::Caption() const {
+  char text[256] = {};
+  GetWindowTextA(window_, text, sizeof(text));
+  return text;
+}
+
+void StatusWindowTest::PostStatus(int code, const char* text) {
+  char* copy = text != nullptr ? _strdup(text) : nullptr;
+  if (copy != nullptr) WatchFree(copy);
+  ASSERT_TRUE(PostMessageW(window_, kStatusMessage, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(copy)));
+}
+
+void StatusWindowTest::Sync() const {
+  // Posted messages are handled in order: once this marker (a code that
+  // does nothing) is freed, everything posted before it has been handled.
+  char* marker = _strdup("sync");
+  WatchFree(marker);
+  PostMessageW(window_, kStatusMessage, 4, reinterpret_cast<LPARAM>(marker));
+  EXPECT_TRUE(WaitUntil([&] { return WasFreed(marker); }, 10000));
+}
+
+void StatusWindowTest::Click(int id) const {
+  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window_, id)));
+}
+
+void StatusWindowTest::ClickLater(int id) const {
+  PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window_, id)));
+}
+
+void StatusWindowTest::SetPortText(const char* text) const { SetDlgItemTextA(window_, IDC_PORT, text); }
+
+void StatusWindowTest::SelectUserNumber(int item) const {
+  HWND list = GetDlgItem(window_, IDC_USER_NUMBER);
+  SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_USER_NUMBER, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+}
+
+bool StatusWindowTest::ApplyEnabled() const { return IsWindowEnabled(GetDlgItem(window_, IDC_APPLY)) != FALSE; }
+
+HWND StatusWindowTest::WaitForPatchDialog() const {
+  HWND dialog = nullptr;
+  WaitUntil([&] { return (dialog = FindOwnWindow("Patch")) != nullptr && IsWindowVisible(dialog); }, 10000);
+  return dialog;
+}
+
+std::string SelectedText(HWND dialog, int listId) {
+  HWND list = GetDlgItem(dialog, listId);
+  LRESULT selected = SendMessageA(list, CB_GETCURSEL, 0, 0);
+  if (selected == CB_ERR) return "<none>";
+  char text[64] = {};
+  SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+std::vector<std::string> ListItems(HWND dialog, int listId) {
+  HWND list = GetDlgItem(dialog, listId);
+  std::vector<std::string> items;
+  LRESULT count = SendMessageA(list, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    char text[64] = {};
+    SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    items.push_back(text);
+  }
+  return items;
+}
+
+}  // namespace ui_testing

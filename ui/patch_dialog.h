@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+#include "ui/controls.h"
+#include "ui/dialog.h"
+#include "ui/patch_table.h"
+
+// The Patch dialog: for each of the 64 rows a DP# list ("1" to "9") and a
+// Universe list ("Disabled", "1" to "16"). OK stores the rows in the patch
+// table and re-resolves their ports; Cancel leaves the table alone.
+//
+// A stored processor or universe outside the lists (never written by this
+// system) is shown as one more item holding the stored number, and OK keeps
+// the stored value while that item stays selected.
+class OrbPatchDialog : public Ui::Dialog {
+ public:
+  // Takes the rows from the patch table.
+  explicit OrbPatchDialog(HWND parent);
+
+  // The DP# and Universe list ids of row r (0-based).
+  static int DpListId(int row);
+  static int UniverseListId(int row) { return DpListId(row) + 1; }
+
+ protected:
+  BOOL OnInitDialog() override;
+  void OnCommand(int id, int notification) override;
+
+ private:
+  void OnOK();
+
+  Ui::ComboBox dpLists_[kPatchRowCount];
+  Ui::ComboBox universeLists_[kPatchRowCount];
+  // List indexes: dpChoice k is DP# k + 1; universeChoice 0 is "Disabled",
+  // k is universe k. Index 9 (DP#) or 17 (Universe) is the extra item of a
+  // stored value outside the list.
+  int32_t dpChoice_[kPatchRowCount];
+  int32_t universeChoice_[kPatchRowCount];
+  // The stored values, for rows whose value lies outside the lists.
+  int32_t storedDp_[kPatchRowCount];
+  int32_t storedUniverse_[kPatchRowCount];
+};
