@@ -9,10 +9,13 @@
 
 namespace {
 
-constexpr DWORD kUnloadWaitMs = 10000;
+// Threads that can end do so within milliseconds; one that cannot is
+// waiting for the loader lock that the unload holds, and never will.
+constexpr DWORD kUnloadWaitMs = 3000;
 
 // Keeps this library mapped for the rest of the process: used when a thread
-// of ours could not be ended before an unload.
+// of ours could not be ended before an unload. That thread then finishes on
+// its own once the unload has released the loader lock.
 void PinThisLibrary() {
   HMODULE self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
@@ -44,8 +47,12 @@ void ExitInstance(bool processExit) {
   state.detecting.store(false);
   SetLoaderEvent(kShuttingDown);  // a worker waiting for the module must not hold the unload
   bool ended = state.workerThread.EndForUnload(kUnloadWaitMs);
-  ended &= CloseStatusWindowForUnload();
-  if (!ended) PinThisLibrary();
+  ended &= CloseStatusWindowForUnload(kUnloadWaitMs);
   WSACleanup();
-  for (auto& event : state.events) event.reset();
+  if (!ended) {
+    // The lingering thread still needs the code, the state and the events.
+    PinThisLibrary();
+    return;
+  }
+  DestroyLoaderState();
 }

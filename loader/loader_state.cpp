@@ -9,9 +9,20 @@ const char* const kLoaderEventNames[kEventCount] = {
     "ORB_DIALOG_CLOSED_EVENT",
 };
 
+namespace {
+// Heap-held so that unloading decides its fate: destroyed when every loader
+// thread has ended, left alone when one could not be ended.
+LoaderState* gState = nullptr;
+}  // namespace
+
 LoaderState& Loader() {
-  static LoaderState state;
-  return state;
+  if (gState == nullptr) gState = new LoaderState;
+  return *gState;
+}
+
+void DestroyLoaderState() {
+  delete gState;
+  gState = nullptr;
 }
 
 void SetLoaderEvent(LoaderEvent event) { SetEvent(Loader().events[event].get()); }

@@ -43,7 +43,10 @@ struct LoaderState {
   alignas(16) uint8_t blankUniverse[kUniverseSize] = {};
 };
 
+// Created on first use (library load, or a test).
 LoaderState& Loader();
+// Unload only, once no thread of the loader can touch the state any more.
+void DestroyLoaderState();
 
 // Signals or resets one of the loader's named events.
 void SetLoaderEvent(LoaderEvent event);

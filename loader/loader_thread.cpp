@@ -63,6 +63,8 @@ bool LoaderThread::EndForUnload(DWORD timeoutMs) {
     // thread's alertable wait and never returns.
     QueueUserAPC(reinterpret_cast<PAPCFUNC>(reinterpret_cast<void*>(&ExitThread)),
                  thread_->NativeHandle(), 0);
+  } else {
+    SetEvent(release_.get());
   }
   thread_->Abandon();
   thread_.reset();

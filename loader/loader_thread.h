@@ -35,8 +35,8 @@ class LoaderThread {
   bool Held() const { return thread_ != nullptr; }
 
   // Unload path: waits up to timeoutMs for the thread to park, then has it
-  // exit from there. False when it did not park in time; the caller must
-  // then keep the library mapped.
+  // exit from there. False when it did not park in time: it is then let go
+  // to return by itself later, and the caller must keep the library mapped.
   bool EndForUnload(DWORD timeoutMs);
 
  private:

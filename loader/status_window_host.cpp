@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr DWORD kUnloadWaitMs = 10000;
-
 unsigned __stdcall StatusWindowProcedure(void*) {
   LoaderState& state = Loader();
   if (state.statusWindow) {
@@ -39,13 +37,12 @@ void CloseStatusWindow() {
   state.statusWindow.reset();
 }
 
-bool CloseStatusWindowForUnload() {
+bool CloseStatusWindowForUnload(DWORD timeoutMs) {
   LoaderState& state = Loader();
   if (!state.statusWindow) return true;
   RequestWindowEnd();
-  bool ended = state.statusWindowThread.EndForUnload(kUnloadWaitMs);
+  bool ended = state.statusWindowThread.EndForUnload(timeoutMs);
   // A window still running keeps its object; the library then stays mapped.
   if (ended) state.statusWindow.reset();
-  else (void)state.statusWindow.release();
   return ended;
 }

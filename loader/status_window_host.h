@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 // The status window's object and thread, owned by the loader state.
 
 // Constructs the window object and starts its thread (once per load).
@@ -9,4 +11,4 @@ void OpenStatusWindow();
 void CloseStatusWindow();
 // Unload path: ends the window's run without joining its thread (the system
 // holds the loader lock). False when the thread could not be ended in time.
-bool CloseStatusWindowForUnload();
+bool CloseStatusWindowForUnload(DWORD timeoutMs);

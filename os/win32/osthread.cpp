@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
-#include "os/oserror.h"
+#include "kellib/text.h"
+#include "os/oslog.h"
+#include "os/oslogcontexts.h"
+#include "os/osos.h"
 #include "os/osthreadname.h"
 
 namespace Os {
@@ -38,8 +41,18 @@ std::wstring WidenName(const char* name) {
   return wide;
 }
 
-[[noreturn]] void ReportCreationFailure(const char* /*step*/, int /*line*/) {
-  ThrowError(GetLastError());
+constexpr const char* kSource = "os\\win32\\osthread";
+
+// Logs the failed step with its error code, then raises the code.
+void ReportCreationFailure(const char* step, unsigned line) {
+  DWORD error = GetLastError();
+  Log::Context& context = Log::ThreadContext();
+  if (context.IsEnabled(Log::kError)) {
+    kel::text text = kel::text::Make(1500, 0);
+    text.Append(step).AppendUnsigned(error);
+    Log::WriteWithStack(context, Log::kError, kSource, "Os::Thread::Thread", line, text);
+  }
+  ThrowError(static_cast<int32_t>(error));
 }
 
 }  // namespace
@@ -70,7 +83,16 @@ Thread::~Thread() { Join(); }
 bool Thread::Join() {
   if (record_->handle == nullptr) return true;
   DWORD result = WaitForSingleObject(record_->handle, INFINITE);
-  if (result != WAIT_OBJECT_0) return false;
+  if (result != WAIT_OBJECT_0) {
+    Log::Context& context = Log::ThreadContext();
+    if (context.IsEnabled(Log::kError)) {
+      kel::text text = kel::text::Make(1500, 0);
+      text.Append("error ").AppendUnsigned(result).Append(" joining thread ");
+      text.Append(GetThreadName(GetCurrentThreadId()).c_str());
+      Log::WriteWithStack(context, Log::kError, kSource, "Os::Thread::Join", 195, text);
+    }
+    return false;
+  }
   RemoveThreadName(record_->id);
   CloseHandle(record_->handle);
   record_->handle = nullptr;

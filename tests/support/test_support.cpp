@@ -71,4 +71,34 @@ double NowMs() {
   return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+int RunTestsInChild(const std::string& filter, DWORD timeoutMs) {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, sizeof(self));
+  std::string command = "\"" + std::string(self) + "\" --gtest_filter=" + filter;
+  SetEnvironmentVariableA("IXA_CHILD_TEST", "1");
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                &startup, &process);
+  SetEnvironmentVariableA("IXA_CHILD_TEST", nullptr);
+  if (!started) return -2;
+  int result = -1;
+  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    result = static_cast<int>(code);
+  } else {
+    TerminateProcess(process.hProcess, 99);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
+
+bool InChildProcess() {
+  char value[8];
+  return GetEnvironmentVariableA("IXA_CHILD_TEST", value, sizeof(value)) > 0;
+}
+
 }  // namespace testing_support

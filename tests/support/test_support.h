@@ -22,4 +22,12 @@ std::string ControlText(HWND dialog, int id);
 // Milliseconds since an arbitrary start, for measuring bounded waits.
 double NowMs();
 
+// Runs this test program again in a child process with only the tests that
+// match the filter, for cases that leave a process unusable or must be
+// watched from outside. Returns the child's exit code, or -1 when it did
+// not end within timeoutMs (it is then killed).
+int RunTestsInChild(const std::string& filter, DWORD timeoutMs);
+// True inside such a child.
+bool InChildProcess();
+
 }  // namespace testing_support

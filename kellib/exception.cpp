@@ -1,0 +1,35 @@
+#include "kellib/exception.h"
+
+#include <cstdlib>
+#include <cxxabi.h>
+#include <memory>
+#include <typeinfo>
+
+#include "kellib/text.h"
+#include "os/osstacktrace.h"
+
+namespace kel {
+
+exception::exception() { stackDepth = Os::CaptureCurrentStack(stack); }
+
+exception::exception(std::wstring text) : message(std::move(text)) {
+  stackDepth = Os::CaptureCurrentStack(stack);
+}
+
+std::wstring exception::Description() const {
+  return message.empty() ? Widen(TypeName()) : message;
+}
+
+std::wstring exception::StackText() const {
+  return Widen(Os::FormatStackTrace(stack, stackDepth, 1));
+}
+
+std::string exception::TypeName() const {
+  const char* mangled = typeid(*this).name();
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> demangled(
+      abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+  return status == 0 && demangled ? std::string(demangled.get()) : std::string(mangled);
+}
+
+}  // namespace kel

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "kellib/exception.h"
+
+namespace Os {
+
+// An operating-system failure: the system error code and its system text.
+class os_exception : public kel::exception {
+ public:
+  os_exception(int32_t code, std::wstring osText);
+
+  // "Os Error <code>: <system text>".
+  std::wstring Description() const override;
+
+  int32_t code;
+  std::wstring osText;
+};
+
+// Reports an OS error code: one log record at the error level (unless bare),
+// then throws os_exception (unless logOnly). Codes of 0 or below read
+// "Unknown error".
+void ThrowError(int32_t code, bool logOnly = false, bool bare = false);
+
+// The system's text for a code, with its line break; "Error <code>" when the
+// system has none.
+std::wstring FormatOsError(int32_t code);
+
+}  // namespace Os

@@ -1,0 +1,172 @@
+#include "os/osstacktrace.h"
+
+#include <cstdio>
+#include <cstring>
+#include <algorithm>
+#include <memory>
+
+#include <windows.h>
+
+#include "os/win32/debughelp.h"
+#include "os/win32/handle.h"
+
+namespace Os {
+namespace {
+
+constexpr DWORD kFullThreadAccess = 0x1F03FF;
+constexpr DWORD kMaxSymbolName = 1024;
+
+DWORD64 Widen(uint32_t address) {
+  return static_cast<DWORD64>(static_cast<int64_t>(static_cast<int32_t>(address)));
+}
+
+// RtlCaptureContext records the registers of its caller's caller (it reads
+// them from the caller's frame), so calling it from here captures the frame
+// of whoever called this function: the stack then begins in CaptureStack.
+__attribute__((noinline)) bool CaptureCallerContext(CONTEXT* context) {
+  using CaptureContext = VOID(WINAPI*)(PCONTEXT);
+  static auto capture = reinterpret_cast<CaptureContext>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "RtlCaptureContext")));
+  if (capture == nullptr) return false;
+  capture(context);
+  asm volatile("");  // keeps the call from becoming a tail call
+  return true;
+}
+
+bool Readable(const MEMORY_BASIC_INFORMATION& info) {
+  constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  return info.State == MEM_COMMIT && (info.Protect & kReadable) != 0 &&
+         (info.Protect & PAGE_GUARD) == 0;
+}
+
+// The walk reads stacks and code of this very process. The debug help
+// library's default reader makes a system call per read, which under Wine
+// makes one capture cost milliseconds; committed, readable memory is copied
+// directly instead.
+BOOL CALLBACK ReadOwnMemory(HANDLE process, DWORD64 base, PVOID buffer, DWORD size,
+                            LPDWORD read) {
+  const auto* address = reinterpret_cast<const char*>(static_cast<uintptr_t>(base));
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(address, &info, sizeof(info)) == sizeof(info) && Readable(info) &&
+      address + size <= static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
+    std::memcpy(buffer, address, size);
+    *read = size;
+    return TRUE;
+  }
+  SIZE_T copied = 0;
+  BOOL ok = ReadProcessMemory(process, address, buffer, size, &copied);
+  *read = static_cast<DWORD>(copied);
+  return ok;
+}
+
+uint32_t WalkStack(HANDLE thread, CONTEXT* context, uint32_t* addresses, uint32_t capacity) {
+  const DebugHelp& help = DebugHelpEntries();
+  STACKFRAME64 frame{};
+  frame.AddrPC.Offset = context->Eip;
+  frame.AddrPC.Mode = AddrModeFlat;
+  frame.AddrFrame.Offset = context->Ebp;
+  frame.AddrFrame.Mode = AddrModeFlat;
+  frame.AddrStack.Offset = context->Esp;
+  frame.AddrStack.Mode = AddrModeFlat;
+  uint32_t count = 0;
+  while (count < capacity &&
+         help.StackWalk64(IMAGE_FILE_MACHINE_I386, GetCurrentProcess(), thread, &frame, context,
+                          ReadOwnMemory, help.SymFunctionTableAccess64, help.SymGetModuleBase64,
+                          nullptr)) {
+    if (frame.AddrPC.Offset == frame.AddrReturn.Offset) break;
+    addresses[count++] = static_cast<uint32_t>(frame.AddrPC.Offset);
+    if (frame.AddrReturn.Offset == 0) break;
+  }
+  return count;
+}
+
+// A return address that follows a call to a function that never returns (a
+// trap) lies just past its caller's last instruction; the caller is then found
+// through the byte before it.
+bool LookUp(const DebugHelp& help, uint32_t address, IMAGEHLP_SYMBOL64* symbol,
+            DWORD64* displacement) {
+  if (help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(address), displacement, symbol)) {
+    return true;
+  }
+  if (!help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(address - 1), displacement, symbol)) {
+    return false;
+  }
+  *displacement += 1;
+  return true;
+}
+
+}  // namespace
+
+// Not inlined: callers skip a fixed number of innermost frames.
+__attribute__((noinline)) uint32_t CaptureStack(uint32_t threadId, uint32_t* addresses,
+                                                uint32_t capacity) {
+  if (capacity == 0 || !EnsureSymbols()) return 0;
+  UniqueHandle thread(OpenThread(kFullThreadAccess, FALSE, threadId));
+  if (!thread) return 0;
+  bool isCallingThread = threadId == GetCurrentThreadId();
+  Key key(DebugHelpLock());
+  if (!isCallingThread) SuspendThread(thread.get());
+  CONTEXT context{};
+  context.ContextFlags = CONTEXT_FULL;  // 0x10007
+  bool haveContext = isCallingThread ? CaptureCallerContext(&context)
+                                     : GetThreadContext(thread.get(), &context) != FALSE;
+  uint32_t count = 0;
+  if (haveContext) {
+    count = WalkStack(thread.get(), &context, addresses, capacity);
+  }
+  if (!isCallingThread) ResumeThread(thread.get());
+  return count;
+}
+
+__attribute__((noinline)) uint32_t CaptureCurrentStack(uint32_t* addresses) {
+  return CaptureStack(GetCurrentThreadId(), addresses, kStackCapacity);
+}
+
+std::optional<FrameLines> SymbolizeAddresses(const uint32_t* addresses, uint32_t count) {
+  if (count == 0 || !LoadDebugHelp()) return std::nullopt;
+  const DebugHelp& help = DebugHelpEntries();
+  FrameLines lines(count);
+  std::unique_ptr<char[]> storage(new char[sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName]);
+  auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(storage.get());
+  char name[kMaxSymbolName];
+  char line[1024];
+  Key key(DebugHelpLock());
+  for (uint32_t i = 0; i < count; ++i) {
+    if (addresses[i] == 0) {
+      lines[i] = "(null)";
+      continue;
+    }
+    std::fill_n(storage.get(), sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName, '\0');
+    symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
+    symbol->MaxNameLength = kMaxSymbolName;
+    DWORD64 displacement = 0;
+    if (!LookUp(help, addresses[i], symbol, &displacement)) continue;
+    name[0] = '\0';
+    help.UnDecorateSymbolName(symbol->Name, name, kMaxSymbolName, UNDNAME_COMPLETE);
+    std::snprintf(line, sizeof(line), "[0x%08x] %s + 0x%x", addresses[i], name,
+                  static_cast<unsigned>(displacement));
+    lines[i] = line;
+  }
+  return lines;
+}
+
+std::string FormatStackTrace(const uint32_t* addresses, uint32_t count, uint32_t first) {
+  std::string text;
+  std::optional<FrameLines> lines = SymbolizeAddresses(addresses, count);
+  if (!lines) return text;
+  for (uint32_t i = first; i < count; ++i) {
+    if (!(*lines)[i]) continue;
+    text += *(*lines)[i];
+    text += '\n';
+  }
+  return text;
+}
+
+std::string CurrentStackText() {
+  uint32_t addresses[kStackCapacity];
+  uint32_t count = CaptureCurrentStack(addresses);
+  return FormatStackTrace(addresses, count, 2);
+}
+
+}  // namespace Os

@@ -1,0 +1,91 @@
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "os/osstacktrace.h"
+
+namespace {
+
+__attribute__((noinline)) std::string NamedFrameOfOurs() {
+  std::string text = Os::CurrentStackText();
+  asm volatile("");  // keeps the call from becoming a tail call
+  return text;
+}
+
+TEST(StackTrace, NamesAFunctionOfOurs) {
+  std::string text = NamedFrameOfOurs();
+  EXPECT_NE(text.find("NamedFrameOfOurs"), std::string::npos) << text;
+  EXPECT_EQ(text.find("CaptureCurrentStack"), std::string::npos) << text;
+  EXPECT_EQ(text.rfind("[0x", 0), 0u) << text;
+  EXPECT_LT(text.find("CurrentStackText"), text.find("NamedFrameOfOurs")) << text;
+  EXPECT_EQ(text.rfind("[0x", 0), 0u) << text;
+}
+
+TEST(StackTrace, CapacityOneKeepsTheInnermostFrame) {
+  uint32_t addresses[2] = {0, 0xDEADBEEF};
+  ASSERT_EQ(Os::CaptureStack(GetCurrentThreadId(), addresses, 1), 1u);
+  EXPECT_EQ(addresses[1], 0xDEADBEEFu);
+  std::string line = Os::FormatStackTrace(addresses, 1, 0);
+  EXPECT_NE(line.find("CaptureStack"), std::string::npos) << line;
+}
+
+TEST(StackTrace, NullAddressAndFirstBeyondCount) {
+  uint32_t addresses[32];
+  uint32_t count = Os::CaptureCurrentStack(addresses);
+  ASSERT_GT(count, 2u);
+  EXPECT_EQ(Os::FormatStackTrace(addresses, count, count), "");
+  EXPECT_EQ(Os::FormatStackTrace(addresses, count, count + 5), "");
+  EXPECT_EQ(Os::FormatStackTrace(addresses, 0, 0), "");
+  EXPECT_FALSE(Os::SymbolizeAddresses(addresses, 0).has_value());
+  uint32_t zero = 0;
+  EXPECT_EQ(Os::FormatStackTrace(&zero, 1, 0), "(null)\n");
+}
+
+TEST(StackTrace, FrameLineFormat) {
+  uint32_t addresses[32];
+  uint32_t count = Os::CaptureCurrentStack(addresses);
+  ASSERT_GT(count, 0u);
+  std::optional<Os::FrameLines> lines = Os::SymbolizeAddresses(addresses, 1);
+  ASSERT_TRUE(lines && (*lines)[0]);
+  char prefix[16];
+  std::snprintf(prefix, sizeof(prefix), "[0x%08x] ", addresses[0]);
+  EXPECT_EQ((*lines)[0]->rfind(prefix, 0), 0u) << *(*lines)[0];
+  EXPECT_NE((*lines)[0]->find(" + 0x"), std::string::npos);
+}
+
+std::atomic<bool> gParked{false};
+std::atomic<bool> gRelease{false};
+
+__attribute__((noinline)) void ParkedInANamedFunction() {
+  gParked = true;
+  while (!gRelease) Sleep(1);
+}
+
+DWORD WINAPI ParkedThread(void*) {
+  ParkedInANamedFunction();
+  return 0;
+}
+
+TEST(StackTrace, CapturesAnotherThread) {
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, ParkedThread, nullptr, 0, &id);
+  ASSERT_NE(thread, nullptr);
+  while (!gParked) Sleep(1);
+  uint32_t addresses[32];
+  uint32_t count = Os::CaptureStack(id, addresses, 32);
+  gRelease = true;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  std::string text = Os::FormatStackTrace(addresses, count, 0);
+  EXPECT_NE(text.find("ParkedInANamedFunction"), std::string::npos) << text;
+}
+
+TEST(StackTrace, UnknownThreadGivesNothing) {
+  uint32_t addresses[4];
+  EXPECT_EQ(Os::CaptureStack(0xFFFFFFF0u, addresses, 4), 0u);
+}
+
+}  // namespace

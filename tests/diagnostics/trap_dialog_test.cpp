@@ -1,0 +1,161 @@
+#include <windows.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+#include "debug_output_listener.h"
+#include "os/osdialog.h"
+#include "test_files.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(Trap, ReportsToTheDebuggerShowsTheDialogAndAborts) {
+  TempFile record(L"ixa_trap_dialog.txt");
+  ChildResult result;
+  std::vector<std::string> texts;
+  {
+    DebugOutputListener listener;
+    result = RunChild("trap", {{"IXA_DIALOG_AUTOPRESS", "0"},
+                               {"IXA_DIALOG_RECORD", record.NarrowPath()}});
+    texts = listener.TextsFrom(result.pid);
+  }
+  EXPECT_EQ(result.exitCode, 3u);  // abort()
+  ASSERT_EQ(texts.size(), 1u);
+  std::vector<std::string> lines = Lines(texts[0]);
+  ASSERT_GE(lines.size(), 8u) << texts[0];
+  EXPECT_EQ(lines[0], "Error:  Trap: 'value == 5' is TRUE");
+  EXPECT_TRUE(std::regex_match(
+      lines[1], std::regex(R"(File:  tests\\diagnostics\\trapsite \([A-Z][a-z][a-z] [ \d]\d \d{4}\) , Line:  77)")))
+      << lines[1];
+  EXPECT_EQ(lines[2], "Version:  v1.2.1 (b 550)");
+  EXPECT_EQ(lines[3], "");
+  EXPECT_EQ(lines[4], "Stack trace for  process, thread TrapThread:");
+  EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(\[0x[0-9a-f]{8}\] Os::ReportTrap \+ 0x[0-9a-f]+)")))
+      << lines[5];
+  EXPECT_NE(texts[0].find("] Os::Trap + 0x"), std::string::npos) << texts[0];
+  EXPECT_NE(texts[0].find("] TrapSiteForTest + 0x"), std::string::npos) << texts[0];
+
+  std::vector<std::string> dialog = Lines(record.Read());
+  ASSERT_GE(dialog.size(), 1u);
+  std::string expectedStart = "arguments=-icon=3 -default=0 -escape=0 -message=\"Error:  Trap: 'value == 5' is TRUE";
+  EXPECT_EQ(dialog[0], expectedStart);
+  EXPECT_NE(record.Read().find("\" -caption=\"Fatal Error\" -button0=\"Ok\"\n"), std::string::npos)
+      << record.Read();
+}
+
+struct WarningBoxCall {
+  int calls = 0;
+  std::wstring caption;
+  std::wstring message;
+} gWarningBox;
+
+void RecordWarningBox(const wchar_t* caption, const wchar_t* message) {
+  ++gWarningBox.calls;
+  gWarningBox.caption = caption ? caption : L"<null>";
+  gWarningBox.message = message ? message : L"<null>";
+}
+
+class ShowDialogTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    gWarningBox = WarningBoxCall();
+    Os::ShowWarningBox = RecordWarningBox;
+  }
+  void TearDown() override { Os::ShowWarningBox = Os::DefaultShowWarningBox; }
+
+  TempFile record_{L"ixa_show_dialog.txt"};
+  ScopedEnvironment recordTo_{"IXA_DIALOG_RECORD", record_.NarrowPath().c_str()};
+};
+
+TEST_F(ShowDialogTest, QuotesEmbeddedDoubleQuotesAndDecodesTheExitCode) {
+  ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "2");
+  int pressed = Os::ShowDialog(L"say \"hi\" \\ now", L"Cap", 4, 1, 3, L"Yes", L"No", L"\"Maybe\"",
+                               nullptr, false, nullptr);
+  EXPECT_EQ(pressed, 2);
+  std::vector<std::string> lines = Lines(record_.Read());
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(lines[0],
+            "arguments=-icon=4 -default=1 -escape=3 -message=\"say \\\"hi\\\" \\ now\" "
+            "-caption=\"Cap\" -button0=\"Yes\" -button1=\"No\" -button2=\"\\\"Maybe\\\"\"");
+  // The dialog program reads the texts back unchanged.
+  EXPECT_EQ(lines[4], "message=say \"hi\" \\ now");
+  EXPECT_EQ(lines[8], "button2=\"Maybe\"");
+  EXPECT_EQ(gWarningBox.calls, 0);
+}
+
+TEST_F(ShowDialogTest, DontAskBoxTravelsInBitThree) {
+  ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "1,dontask");
+  bool dontAsk = false;
+  EXPECT_EQ(Os::ShowDialog(L"m", L"c", 2, 0, 1, L"A", L"B", nullptr, nullptr, true, &dontAsk), 1);
+  EXPECT_TRUE(dontAsk);
+  EXPECT_NE(record_.Read().find(" -button1=\"B\" -dontask\n"), std::string::npos) << record_.Read();
+
+  ScopedEnvironment pressWithout("IXA_DIALOG_AUTOPRESS", "1");
+  EXPECT_EQ(Os::ShowDialog(L"m", L"c", 2, 0, 1, L"A", L"B", nullptr, nullptr, true, &dontAsk), 1);
+  EXPECT_FALSE(dontAsk);
+}
+
+TEST_F(ShowDialogTest, WithoutButtonZeroReturnsTheDefaultWithoutWaiting) {
+  ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "2");
+  EXPECT_EQ(Os::ShowDialog(L"info", nullptr, 1, 5, 0, nullptr, nullptr, nullptr, nullptr, false,
+                           nullptr),
+            5);
+  // The program still ran: its record appears.
+  for (int i = 0; i < 200 && record_.Read().find("end\n") == std::string::npos; ++i) Sleep(25);
+  EXPECT_EQ(Lines(record_.Read())[0], "arguments=-icon=1 -default=5 -escape=0 -message=\"info\"");
+}
+
+// Moves the dialog program away for the life of the object.
+class ProgramHidden {
+ public:
+  ProgramHidden() {
+    std::wstring exe = OwnExecutablePath();
+    program_ = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"durururu-dir32-udezar.exe";
+    hidden_ = program_ + L".hidden";
+    moved_ = MoveFileW(program_.c_str(), hidden_.c_str()) != FALSE;
+  }
+  ~ProgramHidden() {
+    if (moved_) MoveFileW(hidden_.c_str(), program_.c_str());
+  }
+  bool Moved() const { return moved_; }
+
+ private:
+  std::wstring program_;
+  std::wstring hidden_;
+  bool moved_ = false;
+};
+
+TEST_F(ShowDialogTest, AMissingProgramFallsBackToTheWarningBox) {
+  ProgramHidden hidden;
+  ASSERT_TRUE(hidden.Moved());
+  bool dontAsk = false;
+  EXPECT_EQ(Os::ShowDialog(L"the message", L"the caption", 3, 0, 2, L"Ok", nullptr, nullptr,
+                           nullptr, true, &dontAsk),
+            2);
+  EXPECT_EQ(gWarningBox.calls, 1);
+  EXPECT_EQ(gWarningBox.caption, L"the caption");
+  EXPECT_EQ(gWarningBox.message, L"the message");
+  EXPECT_FALSE(dontAsk);
+}
+
+TEST_F(ShowDialogTest, FatalErrorAndInformationUseTheirIcons) {
+  ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "0");
+  EXPECT_EQ(Os::ShowFatalError(L"bad", L"Oops"), 0);
+  EXPECT_EQ(Lines(record_.Read())[0],
+            "arguments=-icon=3 -default=0 -escape=0 -message=\"bad\" -caption=\"Oops\" "
+            "-button0=\"Ok\"");
+}
+
+}  // namespace
