@@ -25,7 +25,7 @@ namespace {
 
 constexpr size_t kLargeImageSize = 11000000;
 constexpr size_t kBufferSize = 11534336;
-constexpr int kRounds = 5;
+constexpr int kRounds = 9;
 constexpr int kShutdownRounds = 3;
 constexpr char kLargeModule[] = "processor_module_11mb.dll";
 

@@ -151,6 +151,8 @@ void ReadUniverses(const Exports& x, const Options& options) {
 
 void ShowStatusLines(HWND window) {
   if (window == nullptr) return;
+  // The texts are posted to the window; give its thread a moment to show them.
+  Sleep(200);
   char status[128] = "";
   char info[128] = "";
   char session[128] = "";
