@@ -1,11 +1,124 @@
 #include "loader/connection_worker.h"
 
+#include <cstdio>
+
+#include <winsock2.h>
+
+#include "loader/console_discovery.h"
+#include "loader/image_transfer.h"
 #include "loader/loader_state.h"
+#include "loader/patch_nodes.h"
+#include "loader/processor_table.h"
 #include "loader/status_report.h"
+#include "ui/config_dialog.h"
+#include "ui/ui_module.h"
+
+namespace {
+
+constexpr DWORD kLoadedWaitMs = 300000;
+constexpr size_t kLoadErrorTextSize = 1024;
+
+enum class AttemptEnd {
+  Finished,     // success, or a quiet end (stopped, no socket, never loaded)
+  FailurePath,  // the failing step has shown its text
+};
+
+void TakeFailurePath() {
+  UnbindProcessorTable();
+  ReportStatus(1, "Unable to connect to Corvane");
+  if (HMODULE module = Loader().module.exchange(nullptr)) FreeLibrary(module);
+}
+
+bool LoadSavedImage() {
+  LoaderState& state = Loader();
+  const std::string& path = state.savedImagePath;
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    ReportStatusFormat(0, "Could not find Virtual DP DLL: %s", path.c_str());
+    return false;
+  }
+  HMODULE module = LoadLibraryA(path.c_str());
+  state.module.store(module);
+  if (module != nullptr) return true;
+  const DWORD error = GetLastError();
+  if (error == ERROR_MOD_NOT_FOUND) {
+    ReportStatus(0, "Could not load one or more required DLL's");
+  } else if (error == ERROR_BAD_EXE_FORMAT) {
+    ReportStatus(0, "Virtual DP DLL file corrupt");
+  } else {
+    char text[kLoadErrorTextSize];
+    std::snprintf(text, sizeof(text), "Couldn't connect to DP: error code %i", static_cast<int>(error));
+    ReportStatus(0, text);
+  }
+  return false;
+}
+
+bool BindLoadedModule() {
+  if (!BindProcessorTable(Loader().module.load())) {
+    ReportStatus(0, "Couldn't build table");
+    return false;
+  }
+  LoaderVersionCheck version = CheckLoaderVersion();
+  if (!version.accepted) {
+    ReportStatusFormat(0, "Loader version is old (need %.2f)", static_cast<float>(version.required / 100.0));
+    return false;
+  }
+  return true;
+}
+
+// True when the module reported itself loaded; false on shutdown or after
+// five minutes. The loaded event comes first so it wins when both are set.
+bool WaitForModuleLoaded() {
+  LoaderState& state = Loader();
+  HANDLE events[] = {state.events[kDllLoaded].get(), state.events[kShuttingDown].get()};
+  return WaitForMultipleObjects(2, events, FALSE, kLoadedWaitMs) == WAIT_OBJECT_0;
+}
+
+AttemptEnd RunAttempt() {
+  LoaderState& state = Loader();
+  if (!state.statusWindow) Ui::ThrowInvalidArgument();
+  const uint32_t port = state.statusWindow->Port();
+  ReportStatus(1, "Locating Corvane Network...");
+  ReportStatusFormat(0, "Searching on port %d...", static_cast<int>(port));
+  ResetLoaderEvent(kDllLoaded);
+
+  sockaddr_in console{};
+  while (!ScanForConsole(&console, port)) {
+    if (!state.detecting.load()) return AttemptEnd::Finished;
+  }
+  ReportStatusFormat(0, "Connecting on port %d...", static_cast<int>(port));
+
+  {
+    DpImage image;
+    switch (FetchImage(console, &image)) {
+      case TransferResult::Received:
+        break;
+      case TransferResult::NoSocket:
+        return AttemptEnd::Finished;
+      case TransferResult::Failed:
+        return AttemptEnd::FailurePath;
+    }
+    if (!SaveImage(image)) return AttemptEnd::FailurePath;
+  }  // the image buffer goes here, before the module is loaded
+  if (!LoadSavedImage() || !BindLoadedModule()) return AttemptEnd::FailurePath;
+
+  state.table.SetStatusCallback.load()(&ReportStatus);
+  ReportStatus(1, "VexaNet");
+  ReportStatus(0, "");
+  state.table.LaunchOBExt.load()(static_cast<int32_t>(port), state.launchOption.load());
+  if (!WaitForModuleLoaded()) return AttemptEnd::Finished;
+
+  ResolvePatchNodes();
+  if (RunningCallbackFn callback = state.runningCallback.load()) callback(1);
+  return AttemptEnd::Finished;
+}
+
+}  // namespace
 
 unsigned __stdcall ConnectionWorker(void*) {
-  LoaderState& state = Loader();
-  ReportStatus(1, "Locating Corvane Network...");
-  while (state.detecting.load()) Sleep(20);
+  try {
+    if (RunAttempt() == AttemptEnd::FailurePath) TakeFailurePath();
+  } catch (const Ui::invalid_argument_error&) {
+    // No status window: no port to search on and nowhere to report.
+  }
   return 0;
 }

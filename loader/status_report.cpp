@@ -1,5 +1,7 @@
 #include "loader/status_report.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,4 +22,13 @@ extern "C" void __cdecl ReportStatus(int32_t code, const char* text) {
   if (!PostMessageW(hwnd, kStatusMessage, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(copy))) {
     free(copy);
   }
+}
+
+void ReportStatusFormat(int32_t code, const char* format, ...) {
+  char text[128];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof(text), format, args);
+  va_end(args);
+  ReportStatus(code, text);
 }

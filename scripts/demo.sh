@@ -1,10 +1,41 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and runs the demo: a host loads the library,
-# starts detection, reads universes, sends commands and shuts down.
+# Sets up the machine, builds, and runs the demo inside the private network
+# sandbox: a simulated console serves the processor module on loopback, and
+# the sample host loads IxaLoader.dll, finds the console, receives and starts
+# the module, reads live universes, sends commands and shuts down, printing
+# each step with its time. Ends by itself.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh" >/dev/null
 build=${IXA_BUILD_DIR:-$root/build}
+
+if [ "${IXA_DEMO_STAGE:-}" != sandboxed ]; then
+  "$root/scripts/setup.sh"
+  echo "building into $build ..."
+  "$root/scripts/build.sh" >/dev/null
+  export IXA_DEMO_STAGE=sandboxed
+  exec "$root/scripts/sandbox.sh" "$0" "$@"
+fi
+
 cd "$build/bin"
-"$root/scripts/sandbox.sh" "$root/scripts/wine-run.sh" sample_host.exe --commands --rows 4
+port=6600
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+echo "== console simulator on UDP/TCP port $port (loopback only), serving processor_module.dll"
+"$root/scripts/wine-run.sh" console_simulator.exe --port "$port" --module processor_module.dll \
+  --exit-after 1 --lifetime 60 --log "$(winepath -w "$log")" >/dev/null 2>&1 &
+simulator=$!
+for _ in $(seq 100); do
+  grep -q "ready:" "$log" 2>/dev/null && break
+  sleep 0.1
+done
+tail -f "$log" --pid "$simulator" 2>/dev/null | sed -u 's/^/console | /' &
+follower=$!
+
+echo "== sample host: load IxaLoader.dll, detect, transfer, launch, read, command, shut down"
+"$root/scripts/wine-run.sh" sample_host.exe --wait-running 20000 --read-seconds 3 --rows 8 \
+  --commands --show-console 2>&1 | sed -u 's/^/host    | /'
+
+wait "$simulator" || true
+wait "$follower" 2>/dev/null || true
+echo "== demo finished"

@@ -13,6 +13,10 @@
 #include "loader/processor_api.h"
 #include "tools/processor_module/test_api.h"
 
+#ifdef MODULE_MISSING_DEPENDENCY
+extern "C" __declspec(dllimport) int __cdecl AbsentFunction(void);
+#endif
+
 #ifndef MODULE_REQUIRED_VERSION
 #define MODULE_REQUIRED_VERSION 310
 #endif
@@ -39,6 +43,7 @@ struct ModuleState {
   std::atomic<uint32_t> frame{0};
   std::atomic<bool> running{false};
   HANDLE worker = nullptr;
+  LARGE_INTEGER attachedAt{};
   uint8_t dmx[kPorts][kUniverses][kUniverseSize];
 };
 
@@ -104,7 +109,13 @@ DWORD WINAPI ProcessorThread(void*) {
 
 extern "C" {
 
-int32_t __cdecl GetNumPorts(void) { return kPorts; }
+int32_t __cdecl GetNumPorts(void) {
+#ifdef MODULE_MISSING_DEPENDENCY
+  return AbsentFunction();
+#else
+  return kPorts;
+#endif
+}
 int32_t __cdecl GetNumChannels(void) { return kUniverseSize; }
 
 int32_t __cdecl GetPortBuffer(uint32_t port, int32_t universe, uint8_t** buffer) {
@@ -234,11 +245,14 @@ int32_t __cdecl TestLaunchCount(int32_t* lastPort, int32_t* lastOption) {
 
 void __cdecl TestReportStatus(int32_t code, const char* text) { Report(code, text); }
 
+int64_t __cdecl TestAttachCounter(void) { return gState->attachedAt.QuadPart; }
+
 }  // extern "C"
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     gState = new ModuleState;
+    QueryPerformanceCounter(&gState->attachedAt);
     InitializeCriticalSection(&gState->lock);
     ConfigureFromEnvironment();
     DrawFrame(0);

@@ -20,6 +20,8 @@ typedef int32_t(__cdecl* TestCallLogFn)(char* out, int32_t capacity);
 typedef int32_t(__cdecl* TestLaunchCountFn)(int32_t* lastPort, int32_t* lastOption);
 // Reports through the status callback the loader handed over.
 typedef void(__cdecl* TestReportStatusFn)(int32_t code, const char* text);
+// The performance counter when the module was attached to the process.
+typedef int64_t(__cdecl* TestAttachCounterFn)(void);
 }
 
 // DMX pattern: byte 0 the port, byte 1 the universe, byte 2 the frame

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "IxaLoader.h"
+#include "tools/processor_module/test_api.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ struct Options {
   double readSeconds = 0;
   int rows = 4;
   bool commands = false;
+  bool showConsole = false;
   bool closeWindow = true;
   bool shutdown = true;
 };
@@ -84,13 +86,15 @@ bool Parse(int argc, char** argv, Options* options) {
     else if (arg == "--read-seconds") options->readSeconds = std::atof(next("seconds"));
     else if (arg == "--rows") options->rows = std::atoi(next("a count"));
     else if (arg == "--commands") options->commands = true;
+    else if (arg == "--show-console") options->showConsole = true;
     else if (arg == "--keep-window") options->closeWindow = false;
     else if (arg == "--no-shutdown") options->shutdown = false;
     else {
       std::fprintf(stderr,
                    "usage: sample_host [--dll PATH] [--launch-option N] [--wait-running MS]\n"
                    "                   [--read-seconds S] [--rows N] [--commands] [--keep-window]\n"
-                   "                   [--no-shutdown]\n");
+                   "                   [--no-shutdown] [--show-console]\n"
+                   "  --show-console  also print what the stand-in processor module saw\n");
       return false;
     }
   }
@@ -110,28 +114,87 @@ HWND FindStatusWindow(DWORD timeoutMs) {
   }
 }
 
-// Reads the rows for the given time; prints per-row summaries and the rate.
+// Reads the rows for the given time, noting each time a row's data
+// changes; prints one line per row with its measured frame rate.
 void ReadUniverses(const Exports& x, const Options& options) {
-  const int rows = options.rows;
+  constexpr int kMaxRows = 64;
+  const int rows = options.rows < kMaxRows ? options.rows : kMaxRows;
   long long reads = 0;
-  int served[64] = {};
-  unsigned char first[64][4] = {};
+  int served[kMaxRows] = {};
+  int frames[kMaxRows] = {};
+  unsigned char last[kMaxRows][8] = {};
   double start = ElapsedMs();
   do {
     for (int row = 0; row < rows; ++row) {
       unsigned char* data = nullptr;
       if (x.GetDMXBuffer(static_cast<uint16_t>(row), &data)) ++served[row];
-      std::memcpy(first[row], data, 4);
+      if (data != nullptr && std::memcmp(last[row], data, sizeof(last[row])) != 0) {
+        std::memcpy(last[row], data, sizeof(last[row]));
+        ++frames[row];
+      }
       ++reads;
     }
-    Sleep(options.readSeconds > 0 ? 25 : 0);
+    Sleep(2);
   } while (ElapsedMs() - start < options.readSeconds * 1000.0);
   double seconds = (ElapsedMs() - start) / 1000.0;
   for (int row = 0; row < rows; ++row) {
-    Step("  universe %2d: %s, first bytes %02x %02x %02x %02x", row + 1,
-         served[row] ? "live" : "blank", first[row][0], first[row][1], first[row][2], first[row][3]);
+    if (!served[row]) {
+      Step("  universe %2d: blank", row + 1);
+      continue;
+    }
+    Step("  universe %2d: live, %4d frames, %5.1f frames/s, now %02x %02x %02x %02x %02x %02x", row + 1, frames[row],
+         seconds > 0 ? frames[row] / seconds : 0.0, last[row][0], last[row][1], last[row][2], last[row][3],
+         last[row][4], last[row][5]);
   }
-  if (seconds > 0) Step("  %lld reads in %.2f s: %.1f frames/s per universe", reads, seconds, reads / rows / seconds);
+  if (seconds > 0) Step("  %lld reads in %.2f s", reads, seconds);
+}
+
+void ShowStatusLines(HWND window) {
+  if (window == nullptr) return;
+  // The texts are posted to the window; give its thread a moment to show them.
+  Sleep(200);
+  char status[128] = "";
+  char info[128] = "";
+  char session[128] = "";
+  GetDlgItemTextA(window, 1005, status, sizeof(status));
+  GetDlgItemTextA(window, 1007, info, sizeof(info));
+  GetDlgItemTextA(window, 1006, session, sizeof(session));
+  Step("  status window: Status \"%s\", Info \"%s\", Session \"%s\"", status, info, session);
+}
+
+// The stand-in processor module keeps what it was called with; the demo
+// shows it as the console's side of the conversation.
+template <typename Fn>
+Fn ConsoleModuleEntry(const char* name) {
+  HMODULE module = GetModuleHandleA("Ixa.dll");
+  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+void ShowModuleCalls() {
+  auto callLog = ConsoleModuleEntry<TestCallLogFn>("TestCallLog");
+  if (callLog == nullptr) return;
+  char calls[2048];
+  callLog(calls, sizeof(calls));
+  Step("  processor module was called: %s", calls);
+}
+
+void ShowConsoleMessages() {
+  auto count = ConsoleModuleEntry<TestMessageCountFn>("TestMessageCount");
+  auto get = ConsoleModuleEntry<TestGetMessageFn>("TestGetMessage");
+  if (count == nullptr || get == nullptr) return;
+  int total = count();
+  Step("  processor module received %d command message(s)", total);
+  for (int i = 0; i < total; ++i) {
+    uint8_t message[256];
+    int length = get(i, message, sizeof(message));
+    std::string hex;
+    for (int b = 0; b < length && b < static_cast<int>(sizeof(message)); ++b) {
+      char byte[4];
+      std::snprintf(byte, sizeof(byte), " %02x", message[b]);
+      hex += byte;
+    }
+    Step("    %2d:%s", i + 1, hex.c_str());
+  }
 }
 
 }  // namespace
@@ -169,6 +232,8 @@ int main(int argc, char** argv) {
     bool running = WaitForSingleObject(gRunningEvent, options.waitRunningMs) == WAIT_OBJECT_0;
     Step(running ? "running callback: 1 (processor running, patch resolved)"
                  : "processor did not start within %lu ms", options.waitRunningMs);
+    ShowStatusLines(window);
+    if (options.showConsole) ShowModuleCalls();
   }
 
   ReadUniverses(x, options);
@@ -181,6 +246,7 @@ int main(int argc, char** argv) {
     x.ClearProgrammer();
     Step("sent SelectFixture(1), SetFixturePanTilt(1, 1000, 8191), SetFixtureIntensity(1, 255), "
          "SelectNone, ClearProgrammer");
+    if (options.showConsole) ShowConsoleMessages();
   }
 
   double before = ElapsedMs();
@@ -188,6 +254,7 @@ int main(int argc, char** argv) {
     x.ShutdownOB(options.closeWindow ? 1 : 0);
     Step("ShutdownOB(%s) took %.1f ms; running callback last saw %d", options.closeWindow ? "true" : "false",
          ElapsedMs() - before, gRunning.load());
+    Step("  processor module %s", GetModuleHandleA("Ixa.dll") ? "still loaded" : "unloaded");
   }
 
   before = ElapsedMs();

@@ -1,0 +1,106 @@
+#include "loader/console_discovery.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "loader/socket_wait.h"
+#include "loader/status_report.h"
+#include "os/win32/unique_socket.h"
+
+namespace {
+
+constexpr UINT kDismissCheckMs = 50;
+
+BOOL CALLBACK DismissBox(HWND hwnd, LPARAM) {
+  PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  return TRUE;
+}
+
+// Runs inside the box's own message loop: once detection is being stopped,
+// nobody is left to read the box, and ShutdownOB must not wait for a user.
+void CALLBACK DismissWhenStopping(HWND, UINT, UINT_PTR, DWORD) {
+  if (DetectionStopping()) EnumThreadWindows(GetCurrentThreadId(), &DismissBox, 0);
+}
+
+// The modal "DLL Error" box for the calling thread's last error.
+void ShowDiscoveryErrorBox() {
+  const DWORD code = GetLastError();
+  char systemText[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), systemText, sizeof(systemText), nullptr);
+  char text[640];
+  std::snprintf(text, sizeof(text), "Failed with error %d: %s", static_cast<int>(code), systemText);
+  UINT_PTR timer = SetTimer(nullptr, 0, kDismissCheckMs, &DismissWhenStopping);
+  MessageBoxA(nullptr, text, "DLL Error", MB_OK);
+  if (timer != 0) KillTimer(nullptr, timer);
+}
+
+// The discovery socket with its options set; none (after the error box)
+// when the socket or an option cannot be had.
+Os::UniqueSocket OpenDiscoverySocket() {
+  Os::UniqueSocket udp(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  // The broadcast option is a single byte; the timeouts are 32-bit values.
+  const char broadcast = 1;
+  const DWORD timeoutMs = kDiscoveryTimeoutMs;
+  const char* timeout = reinterpret_cast<const char*>(&timeoutMs);
+  bool ready = udp && setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, &broadcast, 1) == 0 &&
+               setsockopt(udp.get(), SOL_SOCKET, SO_SNDTIMEO, timeout, sizeof(timeoutMs)) == 0 &&
+               setsockopt(udp.get(), SOL_SOCKET, SO_RCVTIMEO, timeout, sizeof(timeoutMs)) == 0;
+  if (!ready) {
+    ShowDiscoveryErrorBox();
+    udp.reset();
+  }
+  return udp;
+}
+
+void PrintSocketError(const char* format) {
+  std::printf(format, WSAGetLastError());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+bool ScanForConsole(sockaddr_in* console, uint32_t port) {
+  ReportStatusFormat(0, "Scanning port %d...", static_cast<int>(port));
+  Os::UniqueSocket udp = OpenDiscoverySocket();
+  if (!udp) return false;
+
+  sockaddr_in everyone{};
+  everyone.sin_family = AF_INET;
+  everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  everyone.sin_port = htons(static_cast<u_short>(port));
+  if (sendto(udp.get(), reinterpret_cast<const char*>(kDiscoveryRequest), sizeof(kDiscoveryRequest), 0,
+             reinterpret_cast<const sockaddr*>(&everyone), sizeof(everyone)) == SOCKET_ERROR) {
+    PrintSocketError("Broadcast failed, error %i\n");
+    return false;
+  }
+
+  switch (WaitForSocket(udp.get(), SocketReadiness::Readable, kDiscoveryTimeoutMs)) {
+    case WaitResult::Ready:
+      break;
+    case WaitResult::Stopped:
+      return false;
+    case WaitResult::TimedOut:
+      WSASetLastError(WSAETIMEDOUT);  // what the receive timeout reports
+      PrintSocketError("Recieve failed, error %i\n");
+      return false;
+    case WaitResult::Failed:
+      PrintSocketError("Recieve failed, error %i\n");
+      return false;
+  }
+  uint8_t reply[sizeof(kDiscoveryReply)];
+  sockaddr_in sender{};
+  int senderSize = sizeof(sender);
+  int received = recvfrom(udp.get(), reinterpret_cast<char*>(reply), sizeof(reply), 0,
+                          reinterpret_cast<sockaddr*>(&sender), &senderSize);
+  if (received == SOCKET_ERROR) {
+    PrintSocketError("Recieve failed, error %i\n");
+    return false;
+  }
+  if (received != sizeof(kDiscoveryReply) || std::memcmp(reply, kDiscoveryReply, sizeof(reply)) != 0) {
+    return false;
+  }
+  *console = sender;
+  console->sin_port = htons(static_cast<u_short>(port));
+  return true;
+}

@@ -1,0 +1,133 @@
+#include "loader/image_transfer.h"
+
+#include <new>
+
+#include "loader/loader_state.h"
+#include "loader/processor_table.h"
+#include "loader/socket_wait.h"
+#include "loader/status_report.h"
+#include "os/win32/handle.h"
+#include "os/win32/unique_socket.h"
+
+namespace {
+
+constexpr size_t kImagePathSize = 1024;
+
+void ReportSocketError(const char* format) { ReportStatusFormat(0, format, WSAGetLastError()); }
+
+// Connects without blocking, so that a stop request is noticed while the
+// system is still trying.
+bool Connect(SOCKET tcp, const sockaddr_in& console) {
+  u_long nonBlocking = 1;
+  ioctlsocket(tcp, FIONBIO, &nonBlocking);
+  if (connect(tcp, reinterpret_cast<const sockaddr*>(&console), sizeof(console)) == 0) return true;
+  if (WSAGetLastError() != WSAEWOULDBLOCK) {
+    ReportSocketError("Connection error: %i");
+    return false;
+  }
+  switch (WaitForSocket(tcp, SocketReadiness::Writable, kNoTimeLimit)) {
+    case WaitResult::Stopped:
+      return false;
+    case WaitResult::Failed:
+      ReportSocketError("Connection error: %i");
+      return false;
+    case WaitResult::Ready:
+    case WaitResult::TimedOut:
+      break;
+  }
+  int error = 0;
+  int size = sizeof(error);
+  getsockopt(tcp, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+  if (error != 0) {
+    ReportStatusFormat(0, "Connection error: %i", error);
+    return false;
+  }
+  return true;
+}
+
+// Receives until the console closes the connection, straight into the
+// buffer. False (text shown unless stopped) on any failure.
+bool Receive(SOCKET tcp, DpImage* image) {
+  uint8_t* buffer = image->bytes.get();
+  for (;;) {
+    if (image->size == kImageBufferSize) {
+      // Either more is coming or the image exactly fills the buffer; both
+      // are more than a module may be, and a cut module must never load.
+      ReportStatus(0, "DP image too large");
+      return false;
+    }
+    int count = recv(tcp, reinterpret_cast<char*>(buffer + image->size),
+                     static_cast<int>(kImageBufferSize - image->size), 0);
+    if (count > 0) {
+      image->size += static_cast<size_t>(count);
+      continue;
+    }
+    if (count == 0) return true;
+    if (WSAGetLastError() != WSAEWOULDBLOCK) {
+      ReportSocketError("Recieve error: %i, ");
+      return false;
+    }
+    switch (WaitForSocket(tcp, SocketReadiness::Readable, kNoTimeLimit)) {
+      case WaitResult::Ready:
+      case WaitResult::TimedOut:
+        break;
+      case WaitResult::Stopped:
+        return false;
+      case WaitResult::Failed:
+        ReportSocketError("Recieve error: %i, ");
+        return false;
+    }
+  }
+}
+
+}  // namespace
+
+TransferResult FetchImage(const sockaddr_in& console, DpImage* image) {
+  Os::UniqueSocket tcp(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!tcp) {
+    ReportSocketError("Socket Creation Failed: %i");
+    return TransferResult::NoSocket;
+  }
+  if (!Connect(tcp.get(), console)) return TransferResult::Failed;
+  if (send(tcp.get(), reinterpret_cast<const char*>(kImageRequest), sizeof(kImageRequest), 0) == SOCKET_ERROR) {
+    ReportStatus(0, "Error requesting DP image");
+    return TransferResult::Failed;
+  }
+  image->bytes.reset(new (std::nothrow) uint8_t[kImageBufferSize]);
+  image->size = 0;
+  if (!image->bytes) {
+    ReportStatus(0, "Not enough memory for the DP image");
+    return TransferResult::Failed;
+  }
+  if (!Receive(tcp.get(), image)) return TransferResult::Failed;
+  shutdown(tcp.get(), SD_RECEIVE);
+  tcp.reset();
+  if (image->size == 0) {
+    ReportStatus(0, "DP image not recieved");
+    return TransferResult::Failed;
+  }
+  return TransferResult::Received;
+}
+
+bool SaveImage(const DpImage& image) {
+  char path[kImagePathSize];
+  if (!MakeImagePath(path, sizeof(path))) {
+    ReportStatus(0, "Couldn't save DP image");
+    return false;
+  }
+  Os::UniqueHandle file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN,
+                                    nullptr));
+  if (!file) {
+    ReportStatus(0, "Couldn't get file handle");
+    return false;
+  }
+  DWORD written = 0;
+  const DWORD size = static_cast<DWORD>(image.size);
+  if (!WriteFile(file.get(), image.bytes.get(), size, &written, nullptr) || written != size) {
+    ReportStatus(0, "Error saving DP image");
+    return false;
+  }
+  Loader().savedImagePath = path;
+  return true;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include <winsock2.h>
+
+// The console's TCP image service: one request, then the module file until
+// the console closes the connection.
+constexpr uint8_t kImageRequest[4] = {0xFA, 0xFA, 0x00, 0x0A};
+// The most the loader ever holds; an image that fills it is refused.
+constexpr size_t kImageBufferSize = 11534336;
+
+// A received processor module image.
+struct DpImage {
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+};
+
+enum class TransferResult {
+  Received,  // the image is in hand
+  NoSocket,  // no TCP socket to be had: the worker just ends
+  Failed,    // text shown (unless detection is being stopped): failure path
+};
+
+// Connects to the console, asks for the image and receives it whole into
+// one buffer. Every wait ends promptly when detection is being stopped.
+TransferResult FetchImage(const sockaddr_in& console, DpImage* image);
+
+// Writes the image with one write to the hidden temporary "Ixa.dll" and
+// remembers that path as the saved image path. False (text shown) when it
+// could not be saved.
+bool SaveImage(const DpImage& image);

@@ -1,0 +1,120 @@
+// Discovery: a console that never answers, answers that do not count, and
+// the error box when no discovery socket can be had.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include "tests/network/network_support.h"
+#include "tests/support/test_support.h"
+
+namespace network_test {
+namespace {
+
+constexpr int kMessageBoxText = 0xFFFF;
+
+std::string ScanningText(const Host& host) { return "Scanning port " + std::to_string(host.Port()) + "..."; }
+
+TEST(Discovery, SilentNetworkIsScannedEveryFiveSecondsUntilShutdown) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {"--fault", "silent"});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  host.StartDetect();
+  ASSERT_TRUE(console.WaitFor("discovery request", 3000)) << console.Log();
+  double first = NowMs();
+  EXPECT_TRUE(host.WaitForLine(kStatusLine, "Locating Corvane Network..."));
+  EXPECT_TRUE(host.WaitForLine(kInfoLine, ScanningText(host))) << host.Line(kInfoLine);
+  // The next broadcast follows when the five-second receive has run out.
+  ASSERT_TRUE(console.WaitFor("discovery request", 10000, 2)) << console.Log();
+  double gap = NowMs() - first;
+  EXPECT_GT(gap, 4000);
+  EXPECT_LT(gap, 7000);
+
+  EXPECT_LT(host.TimedShutdown(), kPromptShutdownMs);
+  EXPECT_TRUE(host.WaitForLine(kInfoLine, "Shutting down connection..."));
+  EXPECT_EQ(host.Line(kStatusLine), "Locating Corvane Network...");
+  EXPECT_EQ(console.Count("connection from"), 0);
+  EXPECT_LE(console.Count("discovery request"), 3);
+}
+
+class WrongReply : public testing::TestWithParam<const char*> {};
+
+TEST_P(WrongReply, DoesNotCountAndIsFollowedByANewBroadcastAtOnce) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {"--fault", GetParam()});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  host.StartDetect();
+  // Far fewer than five seconds for three attempts: no receive timeout ran.
+  EXPECT_TRUE(console.WaitFor("replied", 3000, 3)) << console.Log();
+  EXPECT_LT(host.TimedShutdown(), kPromptShutdownMs);
+  EXPECT_EQ(console.Count("connection from"), 0);
+  EXPECT_EQ(host.Line(kStatusLine), "Locating Corvane Network...");
+  EXPECT_EQ(LoadedModule(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, WrongReply, testing::Values("echo", "short-reply", "long-reply"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           std::string name;
+                           for (const char* c = info.param; *c; ++c) if (*c != '-') name += *c;
+                           return name;
+                         });
+
+// Undoes every Windows Sockets start-up of this process, the library's
+// included, so the worker cannot create its discovery socket; gives them
+// back when destroyed.
+class SocketsWithdrawn {
+ public:
+  SocketsWithdrawn() {
+    while (WSACleanup() == 0) ++withdrawn_;
+  }
+  ~SocketsWithdrawn() { Restore(); }
+  void Restore() {
+    WSADATA data;
+    for (; withdrawn_ > 0; --withdrawn_) WSAStartup(MAKEWORD(2, 0), &data);
+  }
+  int Count() const { return withdrawn_; }
+
+ private:
+  int withdrawn_ = 0;
+};
+
+HWND WaitForErrorBox() {
+  HWND box = nullptr;
+  testing_support::WaitUntil([&] { return (box = testing_support::FindOwnWindow("DLL Error")) != nullptr; }, 10000);
+  return box;
+}
+
+TEST(Discovery, SocketFailureShowsTheErrorBoxAndDiscoveryGoesOnAfterIt) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  SocketsWithdrawn withdrawn;
+  ASSERT_GT(withdrawn.Count(), 0);
+  host.StartDetect();
+  HWND box = WaitForErrorBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(testing_support::ControlText(box, kMessageBoxText).rfind("Failed with error 10093: ", 0), 0u)
+      << testing_support::ControlText(box, kMessageBoxText);
+  EXPECT_EQ(console.Count("discovery request"), 0);
+
+  withdrawn.Restore();
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_TRUE(host.WaitRunning()) << host.Line(kInfoLine) << "\n" << console.Log();
+}
+
+TEST(Discovery, ShutdownDismissesTheErrorBox) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  SocketsWithdrawn withdrawn;
+  host.StartDetect();
+  HWND box = WaitForErrorBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_LT(host.TimedShutdown(), kPromptShutdownMs);
+  EXPECT_FALSE(IsWindow(box));
+  EXPECT_NE(host.Line(kStatusLine), "Unable to connect to Corvane");
+}
+
+}  // namespace
+}  // namespace network_test

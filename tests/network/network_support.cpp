@@ -1,0 +1,162 @@
+#include "tests/network/network_support.h"
+
+#include <cstdio>
+
+#include "tests/support/test_support.h"
+#include "tools/processor_module/test_api.h"
+
+namespace network_test {
+
+namespace {
+
+constexpr DWORD kSimulatorStartMs = 10000;
+// A simulator left behind by a crashed test ends by itself.
+constexpr int kSimulatorLifetimeSeconds = 120;
+
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+template <typename Fn>
+Fn ModuleEntry(const char* name) {
+  HMODULE module = LoadedModule();
+  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+}  // namespace
+
+Simulator::Simulator(int port, const std::vector<std::string>& arguments) {
+  static int serial = 0;
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof(temp), temp);
+  char name[64];
+  std::snprintf(name, sizeof(name), "console_simulator_%lu_%d.log", GetCurrentProcessId(), ++serial);
+  logPath_ = std::string(temp) + name;
+  DeleteFileA(logPath_.c_str());
+
+  std::string commandLine = "console_simulator.exe --port " + std::to_string(port) + " --log " + Quote(logPath_) +
+                            " --lifetime " + std::to_string(kSimulatorLifetimeSeconds);
+  for (const std::string& argument : arguments) commandLine += " " + Quote(argument);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  std::vector<char> writable(commandLine.begin(), commandLine.end());
+  writable.push_back('\0');
+  if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &process_)) {
+    return;
+  }
+  ready_ = WaitFor("ready:", kSimulatorStartMs);
+}
+
+Simulator::~Simulator() {
+  Stop();
+  DeleteFileA(logPath_.c_str());
+}
+
+void Simulator::Stop() {
+  if (process_.hProcess == nullptr) return;
+  TerminateProcess(process_.hProcess, 0);
+  WaitForSingleObject(process_.hProcess, INFINITE);
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+  process_ = {};
+}
+
+std::string Simulator::Log() const {
+  std::string text;
+  HANDLE file = CreateFileA(logPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char chunk[4096];
+  DWORD count = 0;
+  while (ReadFile(file, chunk, sizeof(chunk), &count, nullptr) && count > 0) text.append(chunk, count);
+  CloseHandle(file);
+  return text;
+}
+
+int Simulator::Count(const std::string& text) const {
+  std::string log = Log();
+  int count = 0;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+  return count;
+}
+
+bool Simulator::WaitFor(const std::string& text, DWORD timeoutMs, int times) const {
+  return testing_support::WaitUntil([&] { return Count(text) >= times; }, timeoutMs);
+}
+
+RunningCalls gRunning;
+
+void IXA_CALL RecordRunning(int32_t running) {
+  if (running == 1) gRunning.ones.fetch_add(1);
+  if (running == 0) gRunning.zeros.fetch_add(1);
+}
+
+Host::Host() : dll(LoadLibraryA("IxaLoader.dll")) {
+  auto get = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(dll, name)); };
+  StartDetect = reinterpret_cast<IXA_PFN_StartDetect>(get("StartDetect"));
+  StartDetectExt = reinterpret_cast<IXA_PFN_StartDetectExt>(get("StartDetectExt"));
+  ShutdownOB = reinterpret_cast<IXA_PFN_ShutdownOB>(get("ShutdownOB"));
+  SetRunningCallback = reinterpret_cast<IXA_PFN_SetRunningCallback>(get("SetRunningCallback"));
+  GetDMXBuffer = reinterpret_cast<IXA_PFN_GetDMXBuffer>(get("GetDMXBuffer"));
+  SelectFixture = reinterpret_cast<IXA_PFN_SelectFixture>(get("SelectFixture"));
+  testing_support::WaitUntil(
+      [&] { return (window = testing_support::FindOwnWindow("Vexa Visualiser")) != nullptr && IsWindowVisible(window); },
+      5000);
+  gRunning.Reset();
+  if (SetRunningCallback) SetRunningCallback(&RecordRunning);
+}
+
+Host::~Host() {
+  if (dll == nullptr) return;
+  ShutdownOB(1);
+  FreeLibrary(dll);
+}
+
+int Host::Port() const { return static_cast<int>(GetDlgItemInt(window, kPortControl, nullptr, FALSE)); }
+
+std::string Host::Line(int id) const { return testing_support::ControlText(window, id); }
+
+bool Host::WaitForLine(int id, const std::string& text, DWORD timeoutMs) const {
+  return testing_support::WaitUntil([&] { return Line(id) == text; }, timeoutMs);
+}
+
+double Host::TimedShutdown() {
+  double start = NowMs();
+  ShutdownOB(0);
+  return NowMs() - start;
+}
+
+bool Host::WaitRunning(int ones, DWORD timeoutMs) const {
+  return testing_support::WaitUntil([&] { return gRunning.ones.load() >= ones; }, timeoutMs);
+}
+
+HMODULE LoadedModule() { return GetModuleHandleA("Ixa.dll"); }
+
+std::string ModuleCallLog() {
+  auto callLog = ModuleEntry<TestCallLogFn>("TestCallLog");
+  if (callLog == nullptr) return "";
+  char text[4096];
+  callLog(text, sizeof(text));
+  return text;
+}
+
+int ModuleLaunchCount(int32_t* lastPort, int32_t* lastOption) {
+  auto launchCount = ModuleEntry<TestLaunchCountFn>("TestLaunchCount");
+  return launchCount ? launchCount(lastPort, lastOption) : -1;
+}
+
+std::string ImagePath() {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof(temp), temp);
+  return std::string(temp) + "Ixa.dll";
+}
+
+bool FileIsFree(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  CloseHandle(file);
+  return true;
+}
+
+double NowMs() { return testing_support::NowMs(); }
+
+}  // namespace network_test

@@ -1,0 +1,99 @@
+#pragma once
+
+// What the network tests share: the console simulator as a child process,
+// the real library loaded as a host loads it, the status window's lines and
+// the stand-in module's test interface.
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "IxaLoader.h"
+
+namespace network_test {
+
+constexpr int kPortControl = 1001;
+constexpr int kStatusLine = 1005;
+constexpr int kSessionLine = 1006;
+constexpr int kInfoLine = 1007;
+constexpr int kReconnectButton = 1072;
+
+// Far above any real wait: only a hang or a lost step trips these.
+constexpr DWORD kRunningTimeoutMs = 20000;
+constexpr DWORD kTextTimeoutMs = 15000;
+// ShutdownOB in any worker state must come back about at once; the exact
+// figures are bench/transfer_bench's job.
+constexpr double kPromptShutdownMs = 1000;
+
+// console_simulator.exe on the given port, ended when destroyed.
+class Simulator {
+ public:
+  Simulator(int port, const std::vector<std::string>& arguments);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  bool Ready() const { return ready_; }
+  std::string Log() const;
+  int Count(const std::string& text) const;
+  bool WaitFor(const std::string& text, DWORD timeoutMs, int times = 1) const;
+  void Stop();
+
+ private:
+  std::string logPath_;
+  PROCESS_INFORMATION process_{};
+  bool ready_ = false;
+};
+
+// The running callback's calls, across all library instances.
+struct RunningCalls {
+  std::atomic<int> ones{0};
+  std::atomic<int> zeros{0};
+  void Reset() {
+    ones = 0;
+    zeros = 0;
+  }
+};
+extern RunningCalls gRunning;
+void IXA_CALL RecordRunning(int32_t running);
+
+// IxaLoader.dll loaded in this process, with its status window found.
+class Host {
+ public:
+  Host();
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  HMODULE dll = nullptr;
+  HWND window = nullptr;
+  IXA_PFN_StartDetect StartDetect = nullptr;
+  IXA_PFN_StartDetectExt StartDetectExt = nullptr;
+  IXA_PFN_ShutdownOB ShutdownOB = nullptr;
+  IXA_PFN_SetRunningCallback SetRunningCallback = nullptr;
+  IXA_PFN_GetDMXBuffer GetDMXBuffer = nullptr;
+  IXA_PFN_SelectFixture SelectFixture = nullptr;
+
+  int Port() const;
+  std::string Line(int id) const;
+  bool WaitForLine(int id, const std::string& text, DWORD timeoutMs = kTextTimeoutMs) const;
+  // ShutdownOB(false), returning how long it took.
+  double TimedShutdown();
+  bool WaitRunning(int ones = 1, DWORD timeoutMs = kRunningTimeoutMs) const;
+};
+
+// The stand-in module as loaded by the library ("Ixa.dll"), or none.
+HMODULE LoadedModule();
+std::string ModuleCallLog();
+int ModuleLaunchCount(int32_t* lastPort, int32_t* lastOption);
+
+// "<temp dir>Ixa.dll"
+std::string ImagePath();
+// True when nobody holds the file open (or it does not exist).
+bool FileIsFree(const std::string& path);
+
+double NowMs();
+
+}  // namespace network_test
