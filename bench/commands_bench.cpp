@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "IxaLoader.h"
 #include "loader/fixture_commands.h"
 #include "loader/loader_state.h"
@@ -22,17 +23,6 @@ constexpr int kCalls = 1000000;
 // Short rounds, alternating between a measurement and its floor, best of
 // each: the machine's other load only ever makes a round slower.
 constexpr int kRounds = 21;
-
-double NowNs() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) * 1e9 / static_cast<double>(frequency.QuadPart);
-}
 
 struct Pair {
   double measured;  // ns per call

@@ -5,23 +5,13 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/bench_clock.h"
 #include "kellib/text.h"
 #include "os/oslog.h"
 #include "os/oslogmanager.h"
 #include "os/osstacktrace.h"
 
 namespace {
-
-double NowNs() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER count;
-  QueryPerformanceCounter(&count);
-  return static_cast<double>(count.QuadPart) * 1e9 / static_cast<double>(frequency.QuadPart);
-}
 
 template <typename Body>
 double NsPerCall(int calls, Body body) {

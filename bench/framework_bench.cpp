@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "bench/bench_clock.h"
 #include "kellib/text.h"
 #include "os/oslock.h"
 #include "os/ostime.h"
@@ -14,17 +15,6 @@
 namespace {
 
 volatile uint32_t sink;
-
-double NowNs() {
-  static const double nsPerCount = [] {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return 1e9 / static_cast<double>(frequency.QuadPart);
-  }();
-  LARGE_INTEGER count;
-  QueryPerformanceCounter(&count);
-  return static_cast<double>(count.QuadPart) * nsPerCount;
-}
 
 template <typename Body>
 double TimeRound(int operations, Body& body) {
