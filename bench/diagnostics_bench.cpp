@@ -45,7 +45,7 @@ int main() {
   double dropped = NsPerCall(200000, [&](int) {
     enabled.Write(8, "bench\\dropped", "main", 1, nullptr, 0, text, 16);
   });
-  uint32_t stack[Os::kStackCapacity];
+  Os::StackAddress stack[Os::kStackCapacity];
   double capture = NsPerCall(2000, [&](int) { gSink = Os::CaptureCurrentStack(stack); });
 
   // Written records go through every writer: the debugger-output one (with

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "os/osstacktrace.h"
+
 namespace kel {
 
 // Root of the framework's exceptions (deliberately not std::exception). Every
@@ -24,7 +26,7 @@ class exception {
 
   std::wstring message;
   uint32_t stackDepth = 0;
-  uint32_t stack[32] = {};
+  Os::StackAddress stack[32] = {};
 };
 
 class runtime : public exception {

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "loader/fault_frame.h"
+#include "loader/module_guard.h"
 #include "loader/loader_state.h"
 #include "ui/patch_table.h"
 
@@ -45,15 +45,7 @@ bool GetRowBuffer(uint16_t row, uint8_t** out) {
   uint32_t port = static_cast<uint16_t>(portIndex);
   int32_t universe = patch.universe.load();
 
-  // Inline rather than in a helper: a second call would cost as much as
-  // the module's own.
-  FaultFrame frame;
-  if (__builtin_setjmp(frame.resume) != 0) {
-    frame.Unlink();
-    return Blank(out);
-  }
-  frame.Link();
-  int32_t served = getPortBuffer(port, universe, out);
-  frame.Unlink();
-  return served != 0 || Blank(out);
+  int32_t served = 0;
+  bool returned = CallModuleGuarded([&] { served = getPortBuffer(port, universe, out); });
+  return (returned && served != 0) || Blank(out);
 }

@@ -1,6 +1,6 @@
 #include "loader/fixture_commands.h"
 
-#include "loader/fault_frame.h"
+#include "loader/module_guard.h"
 #include "loader/loader_state.h"
 
 namespace {
@@ -57,14 +57,7 @@ int32_t BuildParameterCommand(CommandBuffer& buffer, uint32_t fixture, FixturePa
 // reach the host.
 void Send(SendMIDICommandsFn send, const CommandBuffer& buffer, int32_t length) {
   if (send == nullptr) return;
-  FaultFrame frame;
-  if (__builtin_setjmp(frame.resume) != 0) {
-    frame.Unlink();
-    return;
-  }
-  frame.Link();
-  send(0, length, buffer.data());
-  frame.Unlink();
+  CallModuleGuarded([&] { send(0, length, buffer.data()); });
 }
 
 SendMIDICommandsFn SendSlot() { return Loader().table.SendMIDICommands.load(); }

@@ -6,6 +6,7 @@
 
 #include "kellib/counter.h"
 #include "kellib/text.h"
+#include "os/osstacktrace.h"
 #include "os/ostls.h"
 
 namespace Os {
@@ -43,7 +44,7 @@ class Context {
   }
   std::string FullName() const;
   void Write(uint16_t level, const char* file, const char* function, unsigned line,
-             const uint32_t* stack, uint32_t stackDepth, const char* text, size_t textLength);
+             const StackAddress* stack, uint32_t stackDepth, const char* text, size_t textLength);
 
  private:
   friend class Manager;

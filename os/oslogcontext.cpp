@@ -27,7 +27,7 @@ std::string Context::FullName() const {
 }
 
 void Context::Write(uint16_t level, const char* file, const char* function, unsigned line,
-                    const uint32_t* stack, uint32_t stackDepth, const char* text,
+                    const StackAddress* stack, uint32_t stackDepth, const char* text,
                     size_t textLength) {
   if (Manager::State() < 0) return;
   Manager::Instance().Write(this, level, file, function, line, stack, stackDepth, text,
@@ -36,7 +36,7 @@ void Context::Write(uint16_t level, const char* file, const char* function, unsi
 
 void WriteWithStack(Context& context, uint16_t level, const char* file, const char* function,
                     unsigned line, const kel::text& text) {
-  uint32_t stack[kStackCapacity];
+  StackAddress stack[kStackCapacity];
   uint32_t depth = CaptureCurrentStack(stack);
   context.Write(level, file, function, line, stack, depth, text.Content(), text.size);
 }

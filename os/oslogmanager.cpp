@@ -96,14 +96,14 @@ bool Manager::AddWriter(const kel::counted_ref<Writer>& writer) {
 }
 
 bool Manager::Write(const Context* context, uint16_t level, const char* file,
-                    const char* function, unsigned line, const uint32_t* stack,
+                    const char* function, unsigned line, const StackAddress* stack,
                     uint32_t stackDepth, const char* text, size_t textLength) {
   const char* baseName = BaseName(file);
   if (!UpdateState(baseName, line, stack, stackDepth)) return true;
   return WriteLog(context, level, baseName, function, line, text, textLength);
 }
 
-bool Manager::UpdateState(const char* baseName, unsigned line, const uint32_t* stack,
+bool Manager::UpdateState(const char* baseName, unsigned line, const StackAddress* stack,
                           uint32_t stackDepth) {
   Key key(floodLock_);
   uint32_t now = TimeMs::Now().Value();

@@ -35,10 +35,10 @@ class Manager {
 
   // Flood control, then WriteLog. True also when the record was suppressed.
   bool Write(const Context* context, uint16_t level, const char* file, const char* function,
-             unsigned line, const uint32_t* stack, uint32_t stackDepth, const char* text,
+             unsigned line, const StackAddress* stack, uint32_t stackDepth, const char* text,
              size_t textLength);
   // True when the record from this source should be written.
-  bool UpdateState(const char* baseName, unsigned line, const uint32_t* stack,
+  bool UpdateState(const char* baseName, unsigned line, const StackAddress* stack,
                    uint32_t stackDepth);
   // True when at least one writer returned true.
   bool WriteLog(const Context* context, uint16_t level, const char* file, const char* function,
@@ -66,7 +66,7 @@ class Manager {
   };
   struct Stack {
     uint32_t depth = 0;
-    uint32_t addresses[kStackCapacity];
+    StackAddress addresses[kStackCapacity];
   };
 
   void WriteNotice(const char* format, const char* baseName, unsigned line, unsigned noticeLine);

@@ -16,14 +16,33 @@ namespace {
 constexpr DWORD kFullThreadAccess = 0x1F03FF;
 constexpr DWORD kMaxSymbolName = 1024;
 
-DWORD64 Widen(uint32_t address) {
+#if defined(__i386__)
+constexpr DWORD kMachine = IMAGE_FILE_MACHINE_I386;
+DWORD64 ProgramCounter(const CONTEXT& context) { return context.Eip; }
+DWORD64 FramePointer(const CONTEXT& context) { return context.Ebp; }
+DWORD64 StackPointer(const CONTEXT& context) { return context.Esp; }
+// dbghelp takes 32-bit addresses sign-extended.
+DWORD64 Widen(StackAddress address) {
   return static_cast<DWORD64>(static_cast<int64_t>(static_cast<int32_t>(address)));
 }
+#elif defined(__x86_64__)
+constexpr DWORD kMachine = IMAGE_FILE_MACHINE_AMD64;
+DWORD64 ProgramCounter(const CONTEXT& context) { return context.Rip; }
+DWORD64 FramePointer(const CONTEXT& context) { return context.Rbp; }
+DWORD64 StackPointer(const CONTEXT& context) { return context.Rsp; }
+DWORD64 Widen(StackAddress address) { return address; }
+#endif
 
-// RtlCaptureContext records the registers of its caller's caller (it reads
-// them from the caller's frame), so calling it from here captures the frame
-// of whoever called this function: the stack then begins in CaptureStack.
-__attribute__((noinline)) bool CaptureCallerContext(CONTEXT* context) {
+// The stack must begin in CaptureStack, whose frame stays live through the
+// walk. On i686 RtlCaptureContext records its caller's caller (it reads the
+// registers from its caller's frame), so it is called from a function of
+// its own; on x86_64 it records its direct caller, so it is called inline.
+#if defined(__i386__)
+__attribute__((noinline))
+#else
+__attribute__((always_inline)) inline
+#endif
+bool CaptureCallerContext(CONTEXT* context) {
   using CaptureContext = VOID(WINAPI*)(PCONTEXT);
   static auto capture = reinterpret_cast<CaptureContext>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleA("kernel32.dll"), "RtlCaptureContext")));
@@ -60,22 +79,22 @@ BOOL CALLBACK ReadOwnMemory(HANDLE process, DWORD64 base, PVOID buffer, DWORD si
   return ok;
 }
 
-uint32_t WalkStack(HANDLE thread, CONTEXT* context, uint32_t* addresses, uint32_t capacity) {
+uint32_t WalkStack(HANDLE thread, CONTEXT* context, StackAddress* addresses, uint32_t capacity) {
   const DebugHelp& help = DebugHelpEntries();
   STACKFRAME64 frame{};
-  frame.AddrPC.Offset = context->Eip;
+  frame.AddrPC.Offset = ProgramCounter(*context);
   frame.AddrPC.Mode = AddrModeFlat;
-  frame.AddrFrame.Offset = context->Ebp;
+  frame.AddrFrame.Offset = FramePointer(*context);
   frame.AddrFrame.Mode = AddrModeFlat;
-  frame.AddrStack.Offset = context->Esp;
+  frame.AddrStack.Offset = StackPointer(*context);
   frame.AddrStack.Mode = AddrModeFlat;
   uint32_t count = 0;
   while (count < capacity &&
-         help.StackWalk64(IMAGE_FILE_MACHINE_I386, GetCurrentProcess(), thread, &frame, context,
+         help.StackWalk64(kMachine, GetCurrentProcess(), thread, &frame, context,
                           ReadOwnMemory, help.SymFunctionTableAccess64, help.SymGetModuleBase64,
                           nullptr)) {
     if (frame.AddrPC.Offset == frame.AddrReturn.Offset) break;
-    addresses[count++] = static_cast<uint32_t>(frame.AddrPC.Offset);
+    addresses[count++] = static_cast<StackAddress>(frame.AddrPC.Offset);
     if (frame.AddrReturn.Offset == 0) break;
   }
   return count;
@@ -84,7 +103,7 @@ uint32_t WalkStack(HANDLE thread, CONTEXT* context, uint32_t* addresses, uint32_
 // A return address that follows a call to a function that never returns (a
 // trap) lies just past its caller's last instruction; the caller is then found
 // through the byte before it.
-bool LookUp(const DebugHelp& help, uint32_t address, IMAGEHLP_SYMBOL64* symbol,
+bool LookUp(const DebugHelp& help, StackAddress address, IMAGEHLP_SYMBOL64* symbol,
             DWORD64* displacement) {
   if (help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(address), displacement, symbol)) {
     return true;
@@ -99,7 +118,7 @@ bool LookUp(const DebugHelp& help, uint32_t address, IMAGEHLP_SYMBOL64* symbol,
 }  // namespace
 
 // Not inlined: callers skip a fixed number of innermost frames.
-__attribute__((noinline)) uint32_t CaptureStack(uint32_t threadId, uint32_t* addresses,
+__attribute__((noinline)) uint32_t CaptureStack(uint32_t threadId, StackAddress* addresses,
                                                 uint32_t capacity) {
   if (capacity == 0 || !EnsureSymbols()) return 0;
   UniqueHandle thread(OpenThread(kFullThreadAccess, FALSE, threadId));
@@ -119,11 +138,13 @@ __attribute__((noinline)) uint32_t CaptureStack(uint32_t threadId, uint32_t* add
   return count;
 }
 
-__attribute__((noinline)) uint32_t CaptureCurrentStack(uint32_t* addresses) {
-  return CaptureStack(GetCurrentThreadId(), addresses, kStackCapacity);
+__attribute__((noinline)) uint32_t CaptureCurrentStack(StackAddress* addresses) {
+  uint32_t count = CaptureStack(GetCurrentThreadId(), addresses, kStackCapacity);
+  asm volatile("");  // a frame of its own, not a tail call: callers skip it
+  return count;
 }
 
-std::optional<FrameLines> SymbolizeAddresses(const uint32_t* addresses, uint32_t count) {
+std::optional<FrameLines> SymbolizeAddresses(const StackAddress* addresses, uint32_t count) {
   if (count == 0 || !LoadDebugHelp()) return std::nullopt;
   const DebugHelp& help = DebugHelpEntries();
   FrameLines lines(count);
@@ -144,14 +165,14 @@ std::optional<FrameLines> SymbolizeAddresses(const uint32_t* addresses, uint32_t
     if (!LookUp(help, addresses[i], symbol, &displacement)) continue;
     name[0] = '\0';
     help.UnDecorateSymbolName(symbol->Name, name, kMaxSymbolName, UNDNAME_COMPLETE);
-    std::snprintf(line, sizeof(line), "[0x%08x] %s + 0x%x", addresses[i], name,
-                  static_cast<unsigned>(displacement));
+    std::snprintf(line, sizeof(line), "[0x%0*llx] %s + 0x%x", static_cast<int>(2 * sizeof(StackAddress)),
+                  static_cast<unsigned long long>(addresses[i]), name, static_cast<unsigned>(displacement));
     lines[i] = line;
   }
   return lines;
 }
 
-std::string FormatStackTrace(const uint32_t* addresses, uint32_t count, uint32_t first) {
+std::string FormatStackTrace(const StackAddress* addresses, uint32_t count, uint32_t first) {
   std::string text;
   std::optional<FrameLines> lines = SymbolizeAddresses(addresses, count);
   if (!lines) return text;
@@ -164,7 +185,7 @@ std::string FormatStackTrace(const uint32_t* addresses, uint32_t count, uint32_t
 }
 
 std::string CurrentStackText() {
-  uint32_t addresses[kStackCapacity];
+  StackAddress addresses[kStackCapacity];
   uint32_t count = CaptureCurrentStack(addresses);
   return FormatStackTrace(addresses, count, 2);
 }

@@ -37,7 +37,7 @@ void ReportTrap(const char* message, unsigned line, const char* where) {
   report.Arg(static_cast<uint32_t>(line)).Arg(where).Arg(message);
   report.Arg(VersionText(kFrameworkVersion));
   report.Append(L"\n");
-  uint32_t addresses[kStackCapacity];
+  StackAddress addresses[kStackCapacity];
   uint32_t depth = CaptureCurrentStack(addresses);
   std::string stack = FormatStackTrace(addresses, depth, 2);
   report.Append(L"\n");

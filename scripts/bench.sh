@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark inside the private network sandbox. Each
 # prints its figures against a baseline measured in the same run.
+# IXA_ARCH picks the build: i686 where the kernel runs 32-bit programs,
+# otherwise x86_64.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
+source "$root/scripts/arches.sh"
+if [ -z "${IXA_ARCH:-}" ]; then
+  if ixa_kernel_runs_i686; then IXA_ARCH=i686; else IXA_ARCH=x86_64; fi
+fi
+export IXA_ARCH
+echo "bench: $IXA_ARCH build"
 "$root/scripts/build.sh" >/dev/null
-build=${IXA_BUILD_DIR:-$root/build}
-cd "$build/bin"
+cd "$root/build/$IXA_ARCH/bin"
 run_all() {
   for bench in *_bench.exe; do
     echo "== $bench"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Configures and builds everything into build/ (or $IXA_BUILD_DIR).
+# Configures and builds everything for IXA_ARCH (i686 or x86_64) into
+# build/<arch>/ (or $IXA_BUILD_ROOT/<arch>/).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${IXA_BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
+source "$(dirname "$0")/wine-env.sh"
+cmake -S "$ixa_root" -B "$IXA_BUILD_DIR" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$ixa_root/cmake/$IXA_ARCH-w64-mingw32.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)"
+cmake --build "$IXA_BUILD_DIR" -j "$(nproc)"

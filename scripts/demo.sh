@@ -4,26 +4,44 @@
 # the sample host loads IxaLoader.dll, finds the console, receives and starts
 # the module, reads live universes, sends commands and shuts down, printing
 # each step with its time. Ends by itself.
+# It runs the shipped i686 build where the kernel runs 32-bit programs,
+# otherwise the x86_64 build; IXA_ARCH picks one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${IXA_BUILD_DIR:-$root/build}
 
 if [ "${IXA_DEMO_STAGE:-}" != sandboxed ]; then
   "$root/scripts/setup.sh"
-  echo "building into $build ..."
-  "$root/scripts/build.sh" >/dev/null
+  source "$root/scripts/arches.sh"
+  if [ -z "${IXA_ARCH:-}" ]; then
+    if ixa_kernel_runs_i686; then
+      IXA_ARCH=i686
+      echo "demo: running the i686 build (the shipped DLL)"
+    else
+      IXA_ARCH=x86_64
+      echo "demo: running the x86_64 build: this kernel runs no 32-bit programs (32-bit emulation is off)"
+    fi
+  fi
+  export IXA_ARCH
+  echo "building into build/$IXA_ARCH ..."
+  build_log=$(mktemp)
+  if ! "$root/scripts/build.sh" >"$build_log" 2>&1; then
+    cat "$build_log" >&2
+    exit 1
+  fi
+  rm -f "$build_log"
   export IXA_DEMO_STAGE=sandboxed
   exec "$root/scripts/sandbox.sh" "$0" "$@"
 fi
 
-cd "$build/bin"
+source "$root/scripts/wine-env.sh"
+cd "$IXA_BUILD_DIR/bin"
 port=6600
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
 echo "== console simulator on UDP/TCP port $port (loopback only), serving processor_module.dll"
 "$root/scripts/wine-run.sh" console_simulator.exe --port "$port" --module processor_module.dll \
-  --exit-after 1 --lifetime 60 --log "$(winepath -w "$log")" >/dev/null 2>&1 &
+  --exit-after 1 --lifetime 60 --log "$(ixa_wine winepath -w "$log")" >/dev/null 2>&1 &
 simulator=$!
 for _ in $(seq 100); do
   grep -q "ready:" "$log" 2>/dev/null && break

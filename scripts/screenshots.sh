@@ -1,11 +1,27 @@
 #!/usr/bin/env bash
 # Takes PNG screenshots of the status window and of the Patch dialog under
-# Xvfb into docs/. Run it through the sandbox:
-#   IXA_BUILD_DIR=build scripts/sandbox.sh scripts/screenshots.sh
+# Xvfb into docs/, from the build of IXA_ARCH (x86_64 unless set):
+#   bash scripts/screenshots.sh
 set -euo pipefail
+export IXA_ARCH=${IXA_ARCH:-x86_64}
 source "$(dirname "$0")/wine-env.sh"
 root=$ixa_root
 build=$IXA_BUILD_DIR
+
+if [ "${IXA_SANDBOX:-}" != 1 ]; then
+  "$root/scripts/setup.sh"
+  # Only the screenshots need these: import, and Wine's MS Sans Serif.
+  missing=()
+  for p in imagemagick fonts-wine; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]} > 0)); then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+  "$root/scripts/build.sh" >/dev/null
+  exec "$root/scripts/sandbox.sh" "$0" "$@"
+fi
 mkdir -p "$root/docs"
 
 # The templates are laid out for MS Sans Serif; without it Wine falls back to

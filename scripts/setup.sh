@@ -1,27 +1,42 @@
 #!/usr/bin/env bash
-# Installs what building and running the project needs on Debian 12 (as root).
+# Installs what building and running the project needs on Debian 12 (as root):
+# both cross compilers, 64-bit Wine, and 32-bit Wine where the kernel runs
+# 32-bit programs.
 set -euo pipefail
+source "$(dirname "$0")/arches.sh"
 
-packages=(
-  cmake ninja-build
-  g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-  googletest
-  wine wine32:i386 fonts-wine
-  xvfb xauth x11-utils imagemagick
-  iproute2 util-linux procps
-)
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  ((${#missing[@]} == 0)) && return 0
+  echo "setup: installing ${missing[*]}"
+  if [ -z "${ixa_apt_updated:-}" ]; then
+    apt-get update -qq || { echo "setup: apt-get update failed" >&2; return 1; }
+    ixa_apt_updated=1
+  fi
+  local log
+  log=$(mktemp)
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "setup: installing ${missing[*]} failed" >&2
+    return 1
+  fi
+  rm -f "$log"
+}
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]} == 0)); then
-  exit 0
+install_missing \
+  binutils cmake ninja-build googletest \
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 \
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 \
+  wine wine64 xvfb xauth iproute2 util-linux procps
+
+if ixa_kernel_runs_i686; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    ixa_apt_updated=
+  fi
+  install_missing wine32:i386
 fi
-
-echo "setup: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-fi
-apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

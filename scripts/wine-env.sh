@@ -1,13 +1,33 @@
-# Sourced by the scripts: the project's own Wine prefix and the checks that
-# keep every Wine process off the real network.
+# Sourced by the scripts: the build and Wine prefix of one architecture
+# (IXA_ARCH, i686 or x86_64) and the checks that keep every Wine process off
+# the real network.
 
 ixa_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export IXA_BUILD_DIR=${IXA_BUILD_DIR:-$ixa_root/build}
-export WINEPREFIX=${WINEPREFIX:-$IXA_BUILD_DIR/wineprefix}
-export WINEARCH=win32
+export IXA_ARCH=${IXA_ARCH:-i686}
+export IXA_BUILD_ROOT=${IXA_BUILD_ROOT:-$ixa_root/build}
+export IXA_BUILD_DIR=$IXA_BUILD_ROOT/$IXA_ARCH
+export WINEPREFIX=$IXA_BUILD_DIR/wineprefix
+# The loaders are called directly: Debian's wine wrapper prefers the 32-bit
+# loader whenever it is installed, and that cannot run on every kernel.
+case $IXA_ARCH in
+  i686) export WINEARCH=win32 WINELOADER=/usr/lib/wine/wine ;;
+  x86_64) export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 ;;
+  *)
+    echo "unknown architecture '$IXA_ARCH': use i686 or x86_64" >&2
+    return 2 2>/dev/null || exit 2
+    ;;
+esac
+if [ -x /usr/lib/wine/wineserver64 ]; then
+  export WINESERVER=/usr/lib/wine/wineserver64
+else
+  export WINESERVER=/usr/lib/wine/wineserver32
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer prompts when the prefix is created.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+ixa_wine() { "$WINELOADER" "$@"; }
+ixa_wineserver() { "$WINESERVER" "$@"; }
 
 # Pid of the wineserver that serves $WINEPREFIX, if any. The server runs in a
 # directory named after the prefix's device and inode.
@@ -25,14 +45,21 @@ ixa_wineserver_pid() {
   return 1
 }
 
-# Succeeds only inside a private network namespace whose only interface is
-# loopback, with this prefix's wineserver (if running) in that same namespace.
+# Succeeds only inside a private network namespace where loopback is the
+# only interface up and only loopback addresses exist, with this prefix's
+# wineserver (if running) in that same namespace. Kernels with tunnel
+# modules add sit0, tunl0 and the like to every namespace: down, no address.
 ixa_check_private_network() {
-  local ifaces ours pid
+  local up addresses ours pid
   # Asked over netlink: /sys/class/net may still show the outer namespace.
-  ifaces=$(ip -o link show | awk -F': ' '{print $2}' | sed 's/@.*//' | sort | tr '\n' ' ' | sed 's/ $//')
-  if [ "$ifaces" != "lo" ]; then
-    echo "refusing to run: network interfaces other than loopback are visible ($(echo $ifaces))" >&2
+  up=$(ip -o link show up | awk -F': ' '{ sub(/@.*/, "", $2); if ($2 != "lo") printf "%s ", $2 }')
+  if [ -n "$up" ]; then
+    echo "refusing to run: network interfaces other than loopback are up (${up% })" >&2
+    return 1
+  fi
+  addresses=$(ip -o addr show | awk '!($2 == "lo" && $4 ~ /^(127\.[0-9.]+|::1)\/[0-9]+$/) { printf "%s %s ", $2, $4 }')
+  if [ -n "$addresses" ]; then
+    echo "refusing to run: addresses other than loopback exist (${addresses% })" >&2
     return 1
   fi
   ours=$(readlink /proc/self/ns/net)

@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
-# Creates the project's Wine prefix if needed, presets what tests rely on and
-# leaves a persistent wineserver running for it (in the caller's namespace).
+# Creates the Wine prefix of IXA_ARCH if needed, presets what tests rely on
+# and leaves a persistent wineserver running for it (in the caller's
+# namespace).
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# Runs a step quietly; on failure shows what it printed.
+quietly() {
+  if ! "$@" >"$log" 2>&1; then
+    echo "wine-prefix: '$*' failed (WINEPREFIX=$WINEPREFIX, WINELOADER=$WINELOADER):" >&2
+    cat "$log" >&2
+    exit 1
+  fi
+}
+
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  quietly ixa_wine wineboot -i
 fi
-# Kept alive for the whole run; fails harmlessly when wineboot left one running.
-wineserver -p 2>/dev/null || true
+# Kept alive for the whole run; wineboot may have left one running already.
+if ! ixa_wineserver_pid >/dev/null; then
+  quietly ixa_wineserver -p
+fi
 regfile=$(mktemp --suffix=.reg)
 cat > "$regfile" <<'REG'
 REGEDIT4
@@ -23,5 +37,5 @@ REGEDIT4
 "Debugger"="false"
 "Auto"="1"
 REG
-wine regedit /S "$(winepath -w "$regfile" 2>/dev/null)" >/dev/null 2>&1
+quietly ixa_wine regedit /S "$(ixa_wine winepath -w "$regfile")"
 rm -f "$regfile"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# CTest's cross-compiling emulator: runs a Windows program under the
-# project's Wine prefix, and only inside the private network sandbox.
+# CTest's cross-compiling emulator: runs a Windows program under the Wine
+# prefix of IXA_ARCH, and only inside the private network sandbox.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 if [ "${IXA_SANDBOX:-}" != 1 ]; then
@@ -8,4 +8,4 @@ if [ "${IXA_SANDBOX:-}" != 1 ]; then
   exit 2
 fi
 ixa_check_private_network
-exec wine "$@"
+exec "$WINELOADER" "$@"

@@ -24,7 +24,7 @@ constexpr const char* kCaptionPrefix = "Vexa DP";
 constexpr int kTrayIconIds[] = {IDI_TRAY_PRODUCT, IDI_TRAY_WARNING, IDI_TRAY_EMBLEM, IDI_TRAY_EMBLEM_ALT};
 
 // The notification area expects the record as of shell version 6.0.
-static_assert(NOTIFYICONDATAA_V3_SIZE == 504, "tray record size");
+static_assert(NOTIFYICONDATAA_V3_SIZE == (sizeof(void*) == 4 ? 504 : 520), "tray record size");
 
 }  // namespace
 

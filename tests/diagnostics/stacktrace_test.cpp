@@ -25,7 +25,7 @@ TEST(StackTrace, NamesAFunctionOfOurs) {
 }
 
 TEST(StackTrace, CapacityOneKeepsTheInnermostFrame) {
-  uint32_t addresses[2] = {0, 0xDEADBEEF};
+  Os::StackAddress addresses[2] = {0, 0xDEADBEEF};
   ASSERT_EQ(Os::CaptureStack(GetCurrentThreadId(), addresses, 1), 1u);
   EXPECT_EQ(addresses[1], 0xDEADBEEFu);
   std::string line = Os::FormatStackTrace(addresses, 1, 0);
@@ -33,25 +33,27 @@ TEST(StackTrace, CapacityOneKeepsTheInnermostFrame) {
 }
 
 TEST(StackTrace, NullAddressAndFirstBeyondCount) {
-  uint32_t addresses[32];
+  Os::StackAddress addresses[32];
   uint32_t count = Os::CaptureCurrentStack(addresses);
   ASSERT_GT(count, 2u);
   EXPECT_EQ(Os::FormatStackTrace(addresses, count, count), "");
   EXPECT_EQ(Os::FormatStackTrace(addresses, count, count + 5), "");
   EXPECT_EQ(Os::FormatStackTrace(addresses, 0, 0), "");
   EXPECT_FALSE(Os::SymbolizeAddresses(addresses, 0).has_value());
-  uint32_t zero = 0;
+  Os::StackAddress zero = 0;
   EXPECT_EQ(Os::FormatStackTrace(&zero, 1, 0), "(null)\n");
 }
 
 TEST(StackTrace, FrameLineFormat) {
-  uint32_t addresses[32];
+  Os::StackAddress addresses[32];
   uint32_t count = Os::CaptureCurrentStack(addresses);
   ASSERT_GT(count, 0u);
   std::optional<Os::FrameLines> lines = Os::SymbolizeAddresses(addresses, 1);
   ASSERT_TRUE(lines && (*lines)[0]);
-  char prefix[16];
-  std::snprintf(prefix, sizeof(prefix), "[0x%08x] ", addresses[0]);
+  // As wide as a pointer: eight digits on i686.
+  char prefix[32];
+  std::snprintf(prefix, sizeof(prefix), "[0x%0*llx] ", static_cast<int>(2 * sizeof(void*)),
+                static_cast<unsigned long long>(addresses[0]));
   EXPECT_EQ((*lines)[0]->rfind(prefix, 0), 0u) << *(*lines)[0];
   EXPECT_NE((*lines)[0]->find(" + 0x"), std::string::npos);
 }
@@ -74,7 +76,7 @@ TEST(StackTrace, CapturesAnotherThread) {
   HANDLE thread = CreateThread(nullptr, 0, ParkedThread, nullptr, 0, &id);
   ASSERT_NE(thread, nullptr);
   while (!gParked) Sleep(1);
-  uint32_t addresses[32];
+  Os::StackAddress addresses[32];
   uint32_t count = Os::CaptureStack(id, addresses, 32);
   gRelease = true;
   WaitForSingleObject(thread, INFINITE);
@@ -84,7 +86,7 @@ TEST(StackTrace, CapturesAnotherThread) {
 }
 
 TEST(StackTrace, UnknownThreadGivesNothing) {
-  uint32_t addresses[4];
+  Os::StackAddress addresses[4];
   EXPECT_EQ(Os::CaptureStack(0xFFFFFFF0u, addresses, 4), 0u);
 }
 

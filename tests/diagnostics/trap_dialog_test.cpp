@@ -42,7 +42,8 @@ TEST(Trap, ReportsToTheDebuggerShowsTheDialogAndAborts) {
   EXPECT_EQ(lines[2], "Version:  v1.2.1 (b 550)");
   EXPECT_EQ(lines[3], "");
   EXPECT_EQ(lines[4], "Stack trace for  process, thread TrapThread:");
-  EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(\[0x[0-9a-f]{8}\] Os::ReportTrap \+ 0x[0-9a-f]+)")))
+  const std::string digits = "{" + std::to_string(2 * sizeof(void*)) + "}";
+  EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(\[0x[0-9a-f])" + digits + R"(\] Os::ReportTrap \+ 0x[0-9a-f]+)")))
       << lines[5];
   EXPECT_NE(texts[0].find("] Os::Trap + 0x"), std::string::npos) << texts[0];
   EXPECT_NE(texts[0].find("] TrapSiteForTest + 0x"), std::string::npos) << texts[0];

@@ -33,11 +33,12 @@ int32_t __cdecl NonContinuable(uint32_t, int32_t, uint8_t**) {
 // the exception leaves it.
 bool gModuleFrameUnwound = false;
 
-EXCEPTION_DISPOSITION NTAPI ModuleFrameHandler(EXCEPTION_RECORD* exception, void*, CONTEXT*, void*) {
+extern "C" EXCEPTION_DISPOSITION NTAPI ModuleFrameHandler(EXCEPTION_RECORD* exception, void*, CONTEXT*, void*) {
   if ((exception->ExceptionFlags & EXCEPTION_UNWINDING) != 0) gModuleFrameUnwound = true;
   return ExceptionContinueSearch;
 }
 
+#if defined(__i386__)
 int32_t __cdecl FaultInsideOwnFrame(uint32_t, int32_t, uint8_t**) {
   EXCEPTION_REGISTRATION_RECORD record;
   asm volatile("movl %%fs:0, %0" : "=r"(record.Next) : : "memory");
@@ -66,6 +67,52 @@ void* ExceptionChain() {
   asm volatile("movl %%fs:0, %0" : "=r"(head));
   return head;
 }
+#else
+extern "C" void RaiseModuleException() { RaiseException(0xE0490003, 0, 0, nullptr); }
+
+// The module frame's unwind data names its handler for the unwind pass.
+extern "C" int32_t FaultInsideOwnFrame(uint32_t, int32_t, uint8_t**);
+asm(R"(
+  .text
+  .def FaultInsideOwnFrame; .scl 2; .type 32; .endef
+  .seh_proc FaultInsideOwnFrame
+FaultInsideOwnFrame:
+  subq $40, %rsp
+  .seh_stackalloc 40
+  .seh_endprologue
+  .seh_handler ModuleFrameHandler, @unwind
+  call RaiseModuleException
+  movl $1, %eax
+  addq $40, %rsp
+  ret
+  .seh_endproc
+)");
+
+// Leaves every callee-saved register wrong, then faults. Its unwind data
+// restores none of them; the stack pointer must stay walkable on x86_64.
+extern "C" int32_t ClobberAndFault(uint32_t, int32_t, uint8_t**);
+asm(R"(
+  .text
+  .def ClobberAndFault; .scl 2; .type 32; .endef
+  .seh_proc ClobberAndFault
+ClobberAndFault:
+  .seh_endprologue
+  movq $0x1111111111111111, %rbx
+  movq $0x2222222222222222, %rsi
+  movq $0x3333333333333333, %rdi
+  movq $0x4444444444444444, %rbp
+  movq $0x5555555555555555, %r12
+  movq $0x6666666666666666, %r13
+  movq $0x7777777777777777, %r14
+  movq $0x8888888888888888, %r15
+  movl 0, %eax
+  ret
+  .seh_endproc
+)");
+
+// x86_64 keeps no handler chain in the thread block.
+void* ExceptionChain() { return nullptr; }
+#endif
 
 // Row 0 resolved to port 3, universe 4, served by a scripted entry point.
 class FaultingModule : public ::testing::Test {

@@ -23,9 +23,9 @@ constexpr int kReconnectButton = 1072;
 // Far above any real wait: only a hang or a lost step trips these.
 constexpr DWORD kRunningTimeoutMs = 20000;
 constexpr DWORD kTextTimeoutMs = 15000;
-// ShutdownOB in any worker state must come back about at once; the exact
-// figures are bench/transfer_bench's job.
-constexpr double kPromptShutdownMs = 1000;
+// ShutdownOB in any worker state must come back, not hang; how fast is
+// bench/transfer_bench's job, so a busy machine fails nothing here.
+constexpr double kPromptShutdownMs = 10000;
 
 // console_simulator.exe on the given port, ended when destroyed.
 class Simulator {

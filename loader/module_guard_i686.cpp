@@ -1,4 +1,4 @@
-#include "loader/fault_frame.h"
+#include "loader/module_guard.h"
 
 EXCEPTION_DISPOSITION NTAPI ModuleFaultHandler(EXCEPTION_RECORD* exception, void* establisher, CONTEXT*, void*) {
   if ((exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {

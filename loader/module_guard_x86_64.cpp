@@ -1,0 +1,71 @@
+#include "loader/module_guard.h"
+
+extern "C" {
+
+extern const char IxaRunGuardedResume[];
+
+// Called while the system looks for a handler. RtlUnwindEx runs the
+// termination handlers of the module's frames above ours and resumes at
+// IxaRunGuardedResume with the stack pointer of our frame and a false
+// result, so a non-continuable exception ends there too.
+EXCEPTION_DISPOSITION IxaModuleFaultHandler(EXCEPTION_RECORD* exception, void* establisher, CONTEXT* context,
+                                            DISPATCHER_CONTEXT* dispatcher) {
+  if ((exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {
+    return ExceptionContinueSearch;
+  }
+  RtlUnwindEx(establisher, const_cast<char*>(IxaRunGuardedResume), exception, nullptr, context,
+              dispatcher->HistoryTable);
+  return ExceptionContinueSearch;
+}
+
+}  // extern "C"
+
+// bool IxaRunGuarded(void (*body)(void*), void* context): calls body(context)
+// and returns true, or false after a fault. The callee-saved registers are
+// pushed here and popped on both ways out, so a module that faults with
+// them clobbered (and without unwind data that restores them) hands the
+// caller its own values back.
+asm(R"(
+  .text
+  .globl IxaRunGuarded
+  .def IxaRunGuarded; .scl 2; .type 32; .endef
+  .seh_proc IxaRunGuarded
+IxaRunGuarded:
+  pushq %rbp
+  .seh_pushreg %rbp
+  pushq %rbx
+  .seh_pushreg %rbx
+  pushq %rsi
+  .seh_pushreg %rsi
+  pushq %rdi
+  .seh_pushreg %rdi
+  pushq %r12
+  .seh_pushreg %r12
+  pushq %r13
+  .seh_pushreg %r13
+  pushq %r14
+  .seh_pushreg %r14
+  pushq %r15
+  .seh_pushreg %r15
+  subq $40, %rsp
+  .seh_stackalloc 40
+  .seh_endprologue
+  .seh_handler IxaModuleFaultHandler, @except
+  movq %rcx, %rax
+  movq %rdx, %rcx
+  callq *%rax
+  movl $1, %eax
+  .globl IxaRunGuardedResume
+IxaRunGuardedResume:
+  addq $40, %rsp
+  popq %r15
+  popq %r14
+  popq %r13
+  popq %r12
+  popq %rdi
+  popq %rsi
+  popq %rbx
+  popq %rbp
+  ret
+  .seh_endproc
+)");
