@@ -3,7 +3,24 @@
  * Every export uses the C calling convention (the caller removes the
  * arguments) and carries its plain, undecorated name. Boolean results are one
  * byte. Hosts may link the import library or look the names up with
- * GetProcAddress; the IXA_PFN_ types serve the latter. */
+ * GetProcAddress; the IXA_PFN_ types serve the latter.
+ *
+ * Threads: every export may be called from any thread, in any order, and
+ * nothing is ever thrown into the host. StartDetect, StartDetectExt and
+ * ShutdownOB take turns with each other and with the status window's Apply
+ * and Reconnect. GetDMXBuffer and the fixture commands take no lock and may
+ * run on many threads at once, also while ShutdownOB runs.
+ *
+ * Inside the running callback every export may be called, ShutdownOB and
+ * StartDetect included: such a call does all it can without waiting for the
+ * thread it runs on, returns promptly, and leaves the same end state as a
+ * call from anywhere else (ShutdownOB still calls the callback with 0 first,
+ * nested). A callback that blocks on another host thread which is itself
+ * inside ShutdownOB or StartDetect waits for ever: don't.
+ *
+ * Unloading: FreeLibrary is safe with or without ShutdownOB(1) first. Without
+ * it, the console's module stays loaded with its file in place, and its
+ * status reports after the unload go nowhere. */
 #ifndef IXALOADER_H
 #define IXALOADER_H
 

@@ -5,11 +5,15 @@
 #include <winsock2.h>
 
 #include "loader/console_discovery.h"
+#include "loader/detection.h"
 #include "loader/image_transfer.h"
 #include "loader/loader_state.h"
+#include "loader/module_gate.h"
 #include "loader/patch_nodes.h"
 #include "loader/processor_table.h"
+#include "loader/status_callback.h"
 #include "loader/status_report.h"
+#include "os/osboundary.h"
 #include "ui/config_dialog.h"
 #include "ui/ui_module.h"
 
@@ -26,7 +30,7 @@ enum class AttemptEnd {
 void TakeFailurePath() {
   UnbindProcessorTable();
   ReportStatus(1, "Unable to connect to Corvane");
-  if (HMODULE module = Loader().module.exchange(nullptr)) FreeLibrary(module);
+  ReleaseModule();
 }
 
 bool LoadSavedImage() {
@@ -75,7 +79,7 @@ bool WaitForModuleLoaded() {
 
 AttemptEnd RunAttempt() {
   LoaderState& state = Loader();
-  if (!state.statusWindow) Ui::ThrowInvalidArgument();
+  if (!state.statusWindow || state.windowClosed.load()) Ui::ThrowInvalidArgument();
   const uint32_t port = state.statusWindow->Port();
   ReportStatus(1, "Locating Corvane Network...");
   ReportStatusFormat(0, "Searching on port %d...", static_cast<int>(port));
@@ -101,24 +105,42 @@ AttemptEnd RunAttempt() {
   }  // the image buffer goes here, before the module is loaded
   if (!LoadSavedImage() || !BindLoadedModule()) return AttemptEnd::FailurePath;
 
-  state.table.SetStatusCallback.load()(&ReportStatus);
+  // A fault in the module from here on ends the attempt like any failure.
+  const StatusCallbackFn statusCallback = ModuleStatusCallback();
+  if (!CallModuleEntry(state.table.SetStatusCallback,
+                       [&](SetStatusCallbackFn setCallback) { setCallback(statusCallback); })) {
+    return AttemptEnd::FailurePath;
+  }
   ReportStatus(1, "VexaNet");
   ReportStatus(0, "");
-  state.table.LaunchOBExt.load()(static_cast<int32_t>(port), state.launchOption.load());
+  const int32_t launchOption = state.launchOption.load();
+  if (!CallModuleEntry(state.table.LaunchOBExt, [&](LaunchOBExtFn launch) {
+        launch(static_cast<int32_t>(port), launchOption);
+      })) {
+    return AttemptEnd::FailurePath;
+  }
   if (!WaitForModuleLoaded()) return AttemptEnd::Finished;
 
-  ResolvePatchNodes();
-  if (RunningCallbackFn callback = state.runningCallback.load()) callback(1);
+  if (!ResolvePatchNodes()) return AttemptEnd::FailurePath;
+  if (RunningCallbackFn callback = state.runningCallback.load()) {
+    // Host code: it may call any export from here, ShutdownOB included.
+    Os::Contain("the running callback", [&] { callback(1); });
+  }
   return AttemptEnd::Finished;
 }
 
 }  // namespace
 
 unsigned __stdcall ConnectionWorker(void*) {
+  AttemptEnd end = AttemptEnd::Finished;
   try {
-    if (RunAttempt() == AttemptEnd::FailurePath) TakeFailurePath();
+    end = RunAttempt();
   } catch (const Ui::invalid_argument_error&) {
     // No status window: no port to search on and nowhere to report.
+  } catch (...) {
+    // Out of memory, or a thread or system failure: nothing half-done stays.
+    end = AttemptEnd::FailurePath;
   }
+  if (end == AttemptEnd::FailurePath) Os::Contain("the connection worker's failure path", &TakeFailurePath);
   return 0;
 }

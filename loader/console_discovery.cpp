@@ -72,6 +72,9 @@ bool ScanForConsole(sockaddr_in* console, uint32_t port) {
   if (sendto(udp.get(), reinterpret_cast<const char*>(kDiscoveryRequest), sizeof(kDiscoveryRequest), 0,
              reinterpret_cast<const sockaddr*>(&everyone), sizeof(everyone)) == SOCKET_ERROR) {
     PrintSocketError("Broadcast failed, error %i\n");
+    // No route (an offline laptop) fails at once: wait as long as a reply
+    // would have been awaited, so the scan does not spin.
+    WaitForStop(kDiscoveryTimeoutMs);
     return false;
   }
 

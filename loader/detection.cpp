@@ -1,46 +1,237 @@
 #include "loader/detection.h"
 
+#include <deque>
+
 #include <windows.h>
 
 #include "loader/connection_worker.h"
 #include "loader/loader_state.h"
+#include "loader/module_gate.h"
 #include "loader/processor_table.h"
 #include "loader/status_report.h"
 #include "loader/status_window_host.h"
+#include "os/osboundary.h"
 #include "ui/ui_module.h"
+
+namespace {
+
+// A module call still inside after this long is hung; the module then
+// stays loaded rather than being freed under it.
+constexpr DWORD kModuleCallsWaitMs = 5000;
+
+enum class Request { Start, Shutdown, ShutdownAndClose };
+
+class ShortLock {
+ public:
+  explicit ShortLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~ShortLock() { ReleaseSRWLockExclusive(&lock_); }
+  ShortLock(const ShortLock&) = delete;
+  ShortLock& operator=(const ShortLock&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
+SRWLOCK gLock = SRWLOCK_INIT;
+CONDITION_VARIABLE gBatonFree = CONDITION_VARIABLE_INIT;
+DWORD gHolder = 0;
+int gDepth = 0;
+bool gUnloading = false;
+std::deque<Request> gLeftRequests;
+
+void Carry(Request request);
+
+// StartDetection, ShutdownLoader and RestartDetection take turns: each runs
+// holding the baton. The baton is no lock held across waits: the short
+// lock guards only its hand-over. Its holder waits for the worker and the
+// status window thread and calls host and module code, from which the same
+// thread may take the baton again (the running callback calling
+// ShutdownOB). A loader thread never waits for the baton, since the holder
+// may be waiting for it: it leaves its request for the holder to carry out
+// before letting go.
+class Baton {
+ public:
+  explicit Baton(Request request) {
+    const DWORD self = GetCurrentThreadId();
+    ShortLock lock(gLock);
+    while (gHolder != 0 && gHolder != self) {
+      if (LoaderThread::OnLoaderThread()) {
+        gLeftRequests.push_back(request);
+        return;
+      }
+      SleepConditionVariableSRW(&gBatonFree, &gLock, INFINITE, 0);
+    }
+    gHolder = self;
+    ++gDepth;
+    held_ = true;
+  }
+
+  ~Baton() {
+    if (!held_) return;
+    for (;;) {
+      Request next;
+      {
+        ShortLock lock(gLock);
+        if (gDepth > 1 || gLeftRequests.empty()) {
+          if (--gDepth == 0) {
+            gHolder = 0;
+            WakeAllConditionVariable(&gBatonFree);
+          }
+          return;
+        }
+        next = gLeftRequests.front();
+        gLeftRequests.pop_front();
+      }
+      Os::Contain("a control request left by a loader thread", [&] { Carry(next); });
+    }
+  }
+
+  Baton(const Baton&) = delete;
+  Baton& operator=(const Baton&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  bool held_ = false;
+};
+
+void CallRunningCallback(int32_t running) {
+  // Host code: whatever it throws stays with the host's own call.
+  if (RunningCallbackFn callback = Loader().runningCallback.load()) {
+    Os::Contain("the running callback", [&] { callback(running); });
+  }
+}
+
+// Joins workers that stopped themselves, except the calling one.
+void JoinStoppedWorkers() {
+  std::vector<std::shared_ptr<LoaderThread>>& stopped = Loader().stoppedWorkers;
+  for (auto it = stopped.begin(); it != stopped.end();) {
+    if ((*it)->IsCallingThread()) {
+      ++it;
+    } else {
+      it = stopped.erase(it);
+    }
+  }
+}
+
+void StartSteps() {
+  LoaderState& state = Loader();
+  if (state.windowClosed.load()) Ui::ThrowInvalidArgument();
+  if (state.detecting.load() || state.module.load() != nullptr) return;
+  JoinStoppedWorkers();
+  // A worker that ended by itself is parked: joining it is immediate.
+  if (state.worker && !state.worker->IsCallingThread()) state.worker.reset();
+  std::shared_ptr<LoaderThread> previous = std::move(state.worker);
+  if (previous) state.stoppedWorkers.push_back(std::move(previous));
+
+  ShortLock lock(gLock);
+  if (gUnloading) return;
+  state.detecting.store(true);
+  ResetEvent(state.stopDetection.get());
+  try {
+    state.worker = LoaderThread::Start(&ConnectionWorker);
+  } catch (...) {
+    state.detecting.store(false);
+    throw;
+  }
+}
+
+// Frees the module once no host thread can be inside it.
+void ShutdownModule() {
+  LoaderState& state = Loader();
+  CallModuleEntry(state.table.ShutdownOB, [](ShutdownModuleFn shutdownModule) { shutdownModule(); });
+  ReleaseModule();
+}
+
+void ShutdownSteps(bool closeWindow) {
+  LoaderState& state = Loader();
+  SetLoaderEvent(kShuttingDown);
+  ReportStatus(0, "Shutting down connection...");
+  StopConnectionWorker();
+  ShutdownModule();
+  if (!state.savedImagePath.empty()) DeleteFileA(state.savedImagePath.c_str());
+  if (closeWindow) CloseStatusWindow();
+  ResetLoaderEvent(kShuttingDown);
+}
+
+void Carry(Request request) {
+  switch (request) {
+    case Request::Start:
+      StartSteps();
+      break;
+    case Request::Shutdown:
+      ShutdownSteps(false);
+      break;
+    case Request::ShutdownAndClose:
+      ShutdownSteps(true);
+      break;
+  }
+}
+
+}  // namespace
 
 void StartDetection(int32_t launchOption) {
   LoaderState& state = Loader();
-  if (!state.statusWindow) Ui::ThrowInvalidArgument();
+  if (state.windowClosed.load()) Ui::ThrowInvalidArgument();
   state.launchOption.store(launchOption);
-  if (state.detecting.load() || state.module.load() != nullptr) return;
-  state.detecting.store(true);
-  state.workerThread.Start(&ConnectionWorker);
+  Baton baton(Request::Start);
+  if (baton.Held()) StartSteps();
 }
 
 void StopConnectionWorker() {
   LoaderState& state = Loader();
-  // First: the worker's discovery loop ends when it sees the flag cleared.
+  // First: the worker's waits end when they see the flag cleared.
   state.detecting.store(false);
-  state.workerThread.Join();
+  SetEvent(state.stopDetection.get());
+  std::shared_ptr<LoaderThread> worker = std::move(state.worker);
+  if (!worker) return;
+  if (worker->IsCallingThread()) {
+    // Called from inside its own running callback: it ends right after.
+    state.stoppedWorkers.push_back(std::move(worker));
+    return;
+  }
+  worker.reset();
+}
+
+void ReleaseModule() {
+  LoaderState& state = Loader();
+  UnbindProcessorTable();
+  if (!WaitForModuleCalls(kModuleCallsWaitMs)) {
+    // Freeing it now would pull the code from under a host thread.
+    state.module.store(nullptr);
+    return;
+  }
+  if (HMODULE module = state.module.exchange(nullptr)) FreeLibrary(module);
 }
 
 void ShutdownLoader(bool closeWindow) {
-  LoaderState& state = Loader();
-  if (RunningCallbackFn callback = state.runningCallback.load()) callback(0);
-  SetLoaderEvent(kShuttingDown);
-  ReportStatus(0, "Shutting down connection...");
-  StopConnectionWorker();
-  if (ShutdownModuleFn shutdownModule = state.table.ShutdownOB.load()) shutdownModule();
-  if (HMODULE module = state.module.exchange(nullptr)) FreeLibrary(module);
-  UnbindProcessorTable();
-  if (!state.savedImagePath.empty()) DeleteFileA(state.savedImagePath.c_str());
-  if (closeWindow) CloseStatusWindow();
-  ResetLoaderEvent(kShuttingDown);
+  CallRunningCallback(0);
+  Baton baton(closeWindow ? Request::ShutdownAndClose : Request::Shutdown);
+  if (baton.Held()) ShutdownSteps(closeWindow);
 }
 
 void RestartDetection(int32_t port) {
   if (port == 0xFFFF) return;
   ShutdownLoader(false);
   StartDetection(Loader().launchOption.load());
+}
+
+bool StopControlForUnload(DWORD timeoutMs) {
+  LoaderState& state = Loader();
+  LoaderThread::BeginUnload();
+  state.detecting.store(false);
+  SetEvent(state.stopDetection.get());
+  // A loader thread may hold the baton (Reconnect); with starts refused it
+  // finishes promptly. The baton is then kept: nothing runs after unload.
+  const DWORD self = GetCurrentThreadId();
+  const ULONGLONG start = GetTickCount64();
+  ShortLock lock(gLock);
+  gUnloading = true;
+  while (gHolder != 0 && gHolder != self) {
+    const ULONGLONG waited = GetTickCount64() - start;
+    if (waited >= timeoutMs) return false;
+    SleepConditionVariableSRW(&gBatonFree, &gLock, static_cast<DWORD>(timeoutMs - waited), 0);
+  }
+  gHolder = self;
+  ++gDepth;
+  return true;
 }

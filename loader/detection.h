@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include <windows.h>
+
 // Starting and stopping detection, behind the exports and the status window.
 
 // Stores the launch option and starts a connection worker unless one may be
@@ -14,3 +16,12 @@ void ShutdownLoader(bool closeWindow);
 // Shutdown without closing the window, then a new start with the stored
 // launch option; the port 65535 means "do nothing at all".
 void RestartDetection(int32_t port);
+
+// Empties the processor table, waits for host calls still inside the
+// module and frees it (unless one is hung: it then stays loaded).
+void ReleaseModule();
+
+// Unload: nothing starts from here on, the worker is told to stop, and the
+// control paths' turn is taken for good. False when a loader thread still
+// held it after timeoutMs.
+bool StopControlForUnload(DWORD timeoutMs);

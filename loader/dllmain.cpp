@@ -1,15 +1,18 @@
 #include <windows.h>
 
 #include "loader/instance.h"
+#include "os/osboundary.h"
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      return InitInstance() ? TRUE : FALSE;
-    case DLL_PROCESS_DETACH:
-      ExitInstance(reserved != nullptr);
-      return TRUE;
-    default:
-      return TRUE;
-  }
+  return Os::Contain("the library entry point", FALSE, [&]() -> BOOL {
+    switch (reason) {
+      case DLL_PROCESS_ATTACH:
+        return InitInstance() ? TRUE : FALSE;
+      case DLL_PROCESS_DETACH:
+        ExitInstance(reserved != nullptr);
+        return TRUE;
+      default:
+        return TRUE;
+    }
+  });
 }

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "loader/module_guard.h"
+#include "loader/module_gate.h"
 #include "loader/loader_state.h"
 #include "ui/patch_table.h"
 
@@ -33,7 +33,9 @@ bool Blank(uint8_t** out) {
 
 bool GetRowBuffer(uint16_t row, uint8_t** out) {
   LoaderState& state = State();
-  if (state.module.load() == nullptr || out == nullptr || row >= kPatchRowCount) return Blank(out);
+  if (out == nullptr || row >= kPatchRowCount) return Blank(out);
+  ModuleCallScope scope;
+  if (state.module.load() == nullptr) return Blank(out);
   GetPortBufferFn getPortBuffer = state.table.GetPortBuffer.load();
   if (getPortBuffer == nullptr) return Blank(out);
   const PatchRow& patch = gPatchRows[row];

@@ -1,6 +1,6 @@
 #include "loader/fixture_commands.h"
 
-#include "loader/module_guard.h"
+#include "loader/module_gate.h"
 #include "loader/loader_state.h"
 
 namespace {
@@ -54,13 +54,12 @@ int32_t BuildParameterCommand(CommandBuffer& buffer, uint32_t fixture, FixturePa
 
 // The module copies what it needs during the call; its result means
 // nothing here, and neither does an exception it raises, which must not
-// reach the host.
-void Send(SendMIDICommandsFn send, const CommandBuffer& buffer, int32_t length) {
-  if (send == nullptr) return;
-  CallModuleGuarded([&] { send(0, length, buffer.data()); });
+// reach the host. The slot is read for each message: ShutdownOB may empty
+// it between two.
+void Send(const CommandBuffer& buffer, int32_t length) {
+  CallModuleEntry(Loader().table.SendMIDICommands,
+                  [&](SendMIDICommandsFn send) { send(0, length, buffer.data()); });
 }
-
-SendMIDICommandsFn SendSlot() { return Loader().table.SendMIDICommands.load(); }
 
 }  // namespace
 
@@ -92,27 +91,26 @@ int32_t BuildIntensityCommand(CommandBuffer& buffer, uint32_t fixture, uint8_t i
 
 void SendClearProgrammer() {
   CommandBuffer buffer{};
-  Send(SendSlot(), buffer, BuildBareCommand(buffer, kClearProgrammer));
+  Send(buffer, BuildBareCommand(buffer, kClearProgrammer));
 }
 
 void SendSelectNone() {
   CommandBuffer buffer{};
-  Send(SendSlot(), buffer, BuildSelectNone(buffer));
+  Send(buffer, BuildSelectNone(buffer));
 }
 
 void SendFixtureCommand(FixtureCommand command, uint32_t fixture) {
   CommandBuffer buffer{};
-  Send(SendSlot(), buffer, BuildFixtureCommand(buffer, command, fixture));
+  Send(buffer, BuildFixtureCommand(buffer, command, fixture));
 }
 
 void SendPanTilt(uint32_t fixture, uint32_t pan, uint32_t tilt) {
-  SendMIDICommandsFn send = SendSlot();
   CommandBuffer buffer{};
-  Send(send, buffer, BuildPositionCommand(buffer, fixture, kPan, pan));
-  Send(send, buffer, BuildPositionCommand(buffer, fixture, kTilt, tilt));
+  Send(buffer, BuildPositionCommand(buffer, fixture, kPan, pan));
+  Send(buffer, BuildPositionCommand(buffer, fixture, kTilt, tilt));
 }
 
 void SendIntensity(uint32_t fixture, uint8_t intensity) {
   CommandBuffer buffer{};
-  Send(SendSlot(), buffer, BuildIntensityCommand(buffer, fixture, intensity));
+  Send(buffer, BuildIntensityCommand(buffer, fixture, intensity));
 }

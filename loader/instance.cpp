@@ -4,6 +4,7 @@
 
 #include "loader/detection.h"
 #include "loader/loader_state.h"
+#include "loader/status_callback.h"
 #include "loader/status_window_host.h"
 #include "ui/config_dialog.h"
 
@@ -44,10 +45,17 @@ void ExitInstance(bool processExit) {
   }
   // The system holds its loader lock here, so no thread can exit while we
   // wait: threads are asked to finish and then parked (see LoaderThread).
-  state.detecting.store(false);
+  bool ended = StopControlForUnload(kUnloadWaitMs);
   SetLoaderEvent(kShuttingDown);  // a worker waiting for the module must not hold the unload
-  bool ended = state.workerThread.EndForUnload(kUnloadWaitMs);
+  if (state.worker) ended &= state.worker->EndForUnload(kUnloadWaitMs);
+  for (const std::shared_ptr<LoaderThread>& stopped : state.stoppedWorkers) {
+    ended &= stopped->EndForUnload(kUnloadWaitMs);
+  }
   ended &= CloseStatusWindowForUnload(kUnloadWaitMs);
+  // A module left running keeps reporting: from now on into memory of our
+  // own that returns at once, never into this library's code.
+  ended &= RetireModuleStatusCallback(kUnloadWaitMs);
+  ResetLoaderEvent(kShuttingDown);
   WSACleanup();
   if (!ended) {
     // The lingering thread still needs the code, the state and the events.

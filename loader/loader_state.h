@@ -25,13 +25,22 @@ enum LoaderEvent { kDllLoaded, kShuttingDown, kDialogDisplayed, kDialogClosed, k
 extern const char* const kLoaderEventNames[kEventCount];
 
 // The one process-wide record of the loader core. Fields that several
-// threads touch are single atomic values; the order of steps in ShutdownOB
-// and StopConnectionWorker keeps the threads apart.
+// threads touch are single atomic values; the control paths (start,
+// shutdown, restart, unload) take turns (detection.cpp), and the order of
+// their steps keeps the other threads apart.
 struct LoaderState {
+  // Kept until unload, even once closed: module threads may still read it
+  // when they report.
   std::unique_ptr<CIxaConfigDialog> statusWindow;
-  LoaderThread statusWindowThread;
-  LoaderThread workerThread;
+  std::atomic<bool> windowClosed{false};
+  std::shared_ptr<LoaderThread> statusWindowThread;
+  std::shared_ptr<LoaderThread> worker;
+  // Workers that stopped detection from inside their own running callback;
+  // they end on their own and are joined later.
+  std::vector<std::shared_ptr<LoaderThread>> stoppedWorkers;
   std::atomic<bool> detecting{false};
+  // Set whenever the detection flag is cleared, so the worker's waits end at once.
+  Os::UniqueHandle stopDetection{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::atomic<int32_t> launchOption{0};
   std::atomic<HMODULE> module{nullptr};
   std::string savedImagePath;

@@ -1,43 +1,64 @@
 #include "loader/loader_thread.h"
 
+#include <atomic>
+
+#include "os/osboundary.h"
 #include "os/ospriority.h"
 
 namespace {
 // How long a thread may take from the system's start-up code into ours.
 constexpr DWORD kEntryGraceMs = 200;
+
+// Threads that end after the unload could not be parked in time.
+constexpr DWORD kUnloadParkMs = 3000;
+
+thread_local bool tOnLoaderThread = false;
+std::atomic<bool> gUnloading{false};
 }  // namespace
 
-LoaderThread::LoaderThread()
-    : entered_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+LoaderThread::LoaderThread(Os::Thread::Procedure procedure)
+    : procedure_(procedure),
+      entered_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       parked_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-LoaderThread::~LoaderThread() {
-  // Process exit: the other threads are gone already; waiting is pointless.
-  if (thread_) thread_->Abandon();
+std::shared_ptr<LoaderThread> LoaderThread::Start(Os::Thread::Procedure procedure) {
+  std::shared_ptr<LoaderThread> record(new LoaderThread(procedure));
+  record->thread_ = std::make_unique<Os::Thread>(&Run, record.get(), nullptr, Os::Default, 0);
+  return record;
 }
 
-void LoaderThread::Start(Os::Thread::Procedure procedure) {
-  Join();
-  ResetEvent(entered_.get());
-  ResetEvent(parked_.get());
-  ResetEvent(release_.get());
-  procedure_ = procedure;
-  thread_ = std::make_unique<Os::Thread>(&Run, this, nullptr, Os::Default, 0);
+LoaderThread::~LoaderThread() {
+  if (!thread_) return;  // ended for an unload
+  if (gUnloading.load()) {
+    // A released thread would return into code about to be unmapped.
+    EndForUnload(kUnloadParkMs);
+    return;
+  }
+  SetEvent(release_.get());
+  thread_.reset();
+}
+
+void LoaderThread::BeginUnload() { gUnloading.store(true); }
+
+bool LoaderThread::IsCallingThread() const {
+  return thread_ && thread_->GetId() == Os::Thread::CurrentThreadId();
+}
+
+bool LoaderThread::OnLoaderThread() { return tOnLoaderThread; }
+
+void LoaderThread::WaitUntilDone() const {
+  if (IsCallingThread()) return;
+  WaitForSingleObject(parked_.get(), INFINITE);
 }
 
 unsigned __stdcall LoaderThread::Run(void* argument) {
   auto* self = static_cast<LoaderThread*>(argument);
+  tOnLoaderThread = true;
   SetEvent(self->entered_.get());
-  self->procedure_(nullptr);
+  Os::Contain("a loader thread", [&] { self->procedure_(nullptr); });
   self->Park();
   return 0;
-}
-
-void LoaderThread::Join() {
-  if (!thread_) return;
-  SetEvent(release_.get());
-  thread_.reset();
 }
 
 void LoaderThread::Park() {

@@ -14,25 +14,36 @@
 // loader lock while our unload code runs, and a thread cannot exit without
 // that lock, so the unload cannot wait for a thread to end. Yet once the
 // library is unmapped no thread may still run its code. A parked thread has
-// finished all its work and waits inside the system; a normal Join releases
+// finished all its work and waits inside the system; a normal join releases
 // it to return, while an unload has it call ExitThread from that wait, so it
 // never comes back into this library. A thread that has not yet entered
 // its procedure at unload time is still waiting for that same loader lock
 // in the system's thread start-up; it has run none of our code and is ended
 // there.
+//
+// Several control paths may wait for the same thread (a host thread in
+// ShutdownOB and the status window's Reconnect), so it is held by shared
+// pointer; whoever lets go of it last joins it. That is never the thread
+// itself: a thread that stops itself is kept aside for a later join.
 class LoaderThread {
  public:
-  LoaderThread();
+  // Starts a thread that runs procedure(nullptr) (no name, default
+  // priority and stack). Throws Os::os_exception when it cannot be made.
+  static std::shared_ptr<LoaderThread> Start(Os::Thread::Procedure procedure);
+  // Lets a parked thread return and waits until it has ended; once the
+  // library is being unloaded, ends it as EndForUnload does instead.
   ~LoaderThread();
   LoaderThread(const LoaderThread&) = delete;
   LoaderThread& operator=(const LoaderThread&) = delete;
 
-  // Joins any thread still held, then starts a thread that runs
-  // procedure(nullptr) (no name, default priority and stack).
-  void Start(Os::Thread::Procedure procedure);
-  // Lets a parked thread return and waits until it has ended.
-  void Join();
-  bool Held() const { return thread_ != nullptr; }
+  bool IsCallingThread() const;
+  // True on a thread of the loader's own (either kind).
+  static bool OnLoaderThread();
+  // Waits until the procedure has returned; at once on the thread itself.
+  void WaitUntilDone() const;
+
+  // From here on, threads are ended as for an unload when let go.
+  static void BeginUnload();
 
   // Unload path: waits up to timeoutMs for the thread to park, then has it
   // exit from there. False when it did not park in time: it is then let go
@@ -40,10 +51,11 @@ class LoaderThread {
   bool EndForUnload(DWORD timeoutMs);
 
  private:
+  explicit LoaderThread(Os::Thread::Procedure procedure);
   static unsigned __stdcall Run(void* self);
   void Park();
 
-  Os::Thread::Procedure procedure_ = nullptr;
+  Os::Thread::Procedure procedure_;
   Os::UniqueHandle entered_;
   Os::UniqueHandle parked_;
   Os::UniqueHandle release_;

@@ -7,7 +7,8 @@
 //
 //   bool returned = CallModuleGuarded([&] { served = getPortBuffer(...); });
 //
-// The guard costs no lock and touches nothing shared.
+// The guard costs no lock and touches nothing shared. The body must not
+// throw: a C++ exception would leave the guard without unlinking it.
 
 #include <windows.h>
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "loader/loader_state.h"
+#include "loader/module_gate.h"
 #include "ui/patch_table.h"
 
 namespace {
@@ -31,23 +32,27 @@ void ClearNodeTable() {
   Loader().nodes.clear();
 }
 
-void ResolvePatchNodes() {
+bool ResolvePatchNodes() {
   LoaderState& state = Loader();
-  GetAvailableNodesFn getAvailableNodes = state.table.GetAvailableNodes.load();
-  ConnectToNodeFn connectToNode = state.table.ConnectToNode.load();
-
   // The module is asked without the lock held: it is foreign code and may
   // take its time.
   std::vector<NodeEntry> nodes;
+  ModuleCallScope scope;
+  GetAvailableNodesFn getAvailableNodes = state.table.GetAvailableNodes.load();
+  ConnectToNodeFn connectToNode = state.table.ConnectToNode.load();
   if (getAvailableNodes != nullptr && connectToNode != nullptr) {
     int32_t numbers[kNodeCapacity] = {};
-    int32_t count = ClampNodeCount(getAvailableNodes(numbers, kNodeCapacity));
-    nodes.reserve(static_cast<size_t>(count));
-    for (int32_t i = 0; i < count; ++i) {
-      // Wrapping subtraction: any number the module answers is a valid input.
-      int32_t dpIndex = static_cast<int32_t>(static_cast<uint32_t>(numbers[i]) - 1u);
-      nodes.push_back(NodeEntry{dpIndex, connectToNode(numbers[i])});
-    }
+    // Reserved first: nothing may throw inside the guard.
+    nodes.reserve(kNodeCapacity);
+    bool returned = CallModuleGuarded([&] {
+      int32_t count = ClampNodeCount(getAvailableNodes(numbers, kNodeCapacity));
+      for (int32_t i = 0; i < count; ++i) {
+        // Wrapping subtraction: any number the module answers is a valid input.
+        int32_t dpIndex = static_cast<int32_t>(static_cast<uint32_t>(numbers[i]) - 1u);
+        nodes.push_back(NodeEntry{dpIndex, connectToNode(numbers[i])});
+      }
+    });
+    if (!returned) return false;
   }
 
   // Replacing the table and writing the rows under the lock keeps a
@@ -56,6 +61,7 @@ void ResolvePatchNodes() {
   Os::Key key(state.nodesLock);
   state.nodes = std::move(nodes);
   for (const NodeEntry& node : state.nodes) AssignPort(node);
+  return true;
 }
 
 void ReresolvePatchPorts() {

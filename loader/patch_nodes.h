@@ -13,6 +13,7 @@ void ClearNodeTable();
 
 // Asks the bound module for its nodes (room for 20), connects to each in
 // list order and gives every patch row of that node's processor its port.
-void ResolvePatchNodes();
+// False when the module faulted; the rows and table are then left alone.
+bool ResolvePatchNodes();
 // Re-resolves every row from the remembered node table; no module call.
 void ReresolvePatchPorts();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "loader/loader_state.h"
+#include "loader/module_gate.h"
 #include "loader/patch_nodes.h"
 
 namespace {
@@ -72,13 +73,14 @@ void UnbindProcessorTable() {
 
 LoaderVersionCheck CheckLoaderVersion() {
   int32_t required = 0;
-  if (GetLoaderVersionFn getVersion = Loader().table.GetLoaderVersion.load()) {
-    getVersion(&required);
-  }
-  return {required, required <= kLoaderVersion};
+  // A module that faults here is not one to run.
+  bool answered = CallModuleEntry(Loader().table.GetLoaderVersion,
+                                  [&](GetLoaderVersionFn getVersion) { getVersion(&required); });
+  return {required, answered && required <= kLoaderVersion};
 }
 
 int32_t ChangeUserNumber(int32_t userNumber) {
-  ChangeUserNumFn change = Loader().table.ChangeUserNum.load();
-  return change != nullptr ? change(userNumber) : 0;
+  int32_t result = 0;
+  CallModuleEntry(Loader().table.ChangeUserNum, [&](ChangeUserNumFn change) { result = change(userNumber); });
+  return result;
 }

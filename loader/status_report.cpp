@@ -8,20 +8,24 @@
 #include <windows.h>
 
 #include "loader/loader_state.h"
+#include "os/osboundary.h"
 #include "ui/config_dialog.h"
 
 extern "C" void __cdecl ReportStatus(int32_t code, const char* text) {
-  LoaderState& state = Loader();
-  if (!state.statusWindow) return;
-  HWND hwnd = state.statusWindow->GetSafeHwnd();
-  if (hwnd == nullptr || !IsWindow(hwnd)) return;
-  if (code == 5) SetLoaderEvent(kDllLoaded);
-  // Posted, not sent: no caller ever waits on the window thread. The window
-  // frees the copy.
-  char* copy = text != nullptr ? _strdup(text) : nullptr;
-  if (!PostMessageW(hwnd, kStatusMessage, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(copy))) {
-    free(copy);
-  }
+  // Called by the module: nothing may be thrown back into it.
+  Os::Contain("ReportStatus", [&] {
+    LoaderState& state = Loader();
+    if (!state.statusWindow) return;
+    HWND hwnd = state.statusWindow->GetSafeHwnd();
+    if (hwnd == nullptr || !IsWindow(hwnd)) return;
+    if (code == 5) SetLoaderEvent(kDllLoaded);
+    // Posted, not sent: no caller ever waits on the window thread. The
+    // window frees the copy.
+    char* copy = text != nullptr ? _strdup(text) : nullptr;
+    if (!PostMessageW(hwnd, kStatusMessage, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(copy))) {
+      free(copy);
+    }
+  });
 }
 
 void ReportStatusFormat(int32_t code, const char* format, ...) {

@@ -24,25 +24,30 @@ void RequestWindowEnd() { Loader().statusWindow->RequestEnd(1); }
 
 void OpenStatusWindow() {
   LoaderState& state = Loader();
-  if (state.statusWindow) return;
+  if (state.statusWindow && !state.windowClosed.load()) return;
   state.statusWindow = std::make_unique<CIxaConfigDialog>(nullptr);
-  state.statusWindowThread.Start(&StatusWindowProcedure);
+  state.windowClosed.store(false);
+  state.statusWindowThread = LoaderThread::Start(&StatusWindowProcedure);
 }
 
 void CloseStatusWindow() {
   LoaderState& state = Loader();
   if (!state.statusWindow) return;
-  RequestWindowEnd();
-  state.statusWindowThread.Join();
-  state.statusWindow.reset();
+  if (!state.windowClosed.exchange(true)) RequestWindowEnd();
+  // On the window's own thread (its Apply or Reconnect), the dialog ends
+  // once the handler returns; the thread is joined later.
+  if (state.statusWindowThread && !state.statusWindowThread->IsCallingThread()) {
+    state.statusWindowThread.reset();
+  }
 }
 
 bool CloseStatusWindowForUnload(DWORD timeoutMs) {
   LoaderState& state = Loader();
   if (!state.statusWindow) return true;
+  state.windowClosed.store(true);
   RequestWindowEnd();
-  bool ended = state.statusWindowThread.EndForUnload(timeoutMs);
+  bool ended = !state.statusWindowThread || state.statusWindowThread->EndForUnload(timeoutMs);
   // A window still running keeps its object; the library then stays mapped.
-  if (ended) state.statusWindow.reset();
+  if (ended) state.statusWindowThread.reset();
   return ended;
 }

@@ -1,7 +1,6 @@
 #include "ui/dialog.h"
 
-#include <exception>
-
+#include "os/osboundary.h"
 #include "ui/list_items.h"
 #include "ui/ui_module.h"
 
@@ -47,14 +46,8 @@ void Dialog::OnCommand(int id, int) {
 
 INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   // No exception may unwind through the system's window code.
-  try {
-    return Dispatch(hwnd, message, wParam, lParam);
-  } catch (const std::exception& error) {
-    OutputDebugStringA("IxaLoader: window handler failed: ");
-    OutputDebugStringA(error.what());
-    OutputDebugStringA("\n");
-    return FALSE;
-  }
+  return Os::Contain("a window handler", static_cast<INT_PTR>(FALSE),
+                     [&] { return Dispatch(hwnd, message, wParam, lParam); });
 }
 
 INT_PTR Dialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
