@@ -33,7 +33,8 @@ struct ModuleState {
   std::vector<int32_t> nodes{1, 2};
   std::vector<int32_t> ports{0, 1};
   int32_t version = MODULE_REQUIRED_VERSION;
-  bool faultingPortBuffer = false;
+  // The entry point that faults when called ("" for none).
+  std::string faultingEntry;
   std::vector<std::vector<uint8_t>> messages;
   std::string callLog;
   int32_t launchCount = 0;
@@ -77,7 +78,15 @@ void ConfigureFromEnvironment() {
   if (const char* nodes = std::getenv("IXA_MODULE_NODES")) gState->nodes = ParseList(nodes);
   if (const char* ports = std::getenv("IXA_MODULE_PORTS")) gState->ports = ParseList(ports);
   if (const char* version = std::getenv("IXA_MODULE_VERSION")) gState->version = std::atoi(version);
-  if (const char* fault = std::getenv("IXA_MODULE_FAULT")) gState->faultingPortBuffer = std::atoi(fault) != 0;
+  if (const char* fault = std::getenv("IXA_MODULE_FAULT")) {
+    gState->faultingEntry = std::strcmp(fault, "1") == 0 ? "GetPortBuffer" : fault;
+  }
+}
+
+// An entry point named in IXA_MODULE_FAULT ends in an access violation, as
+// a broken module's would.
+void FaultIfNamed(const char* entry) {
+  if (gState->faultingEntry == entry) *static_cast<volatile int*>(nullptr) = 0;
 }
 
 void DrawFrame(uint32_t frame) {
@@ -119,15 +128,14 @@ int32_t __cdecl GetNumPorts(void) {
 int32_t __cdecl GetNumChannels(void) { return kUniverseSize; }
 
 int32_t __cdecl GetPortBuffer(uint32_t port, int32_t universe, uint8_t** buffer) {
-  if (gState->faultingPortBuffer) {
-    RaiseException(0xE0490001, 0, 0, nullptr);
-  }
+  if (gState->faultingEntry == "GetPortBuffer") RaiseException(0xE0490001, 0, 0, nullptr);
   if (port >= kPorts || universe < 0 || universe >= kUniverses || buffer == nullptr) return 0;
   *buffer = gState->dmx[port][universe];
   return 1;
 }
 
 int32_t __cdecl LaunchOBExt(int32_t port, int32_t launchOption) {
+  FaultIfNamed("LaunchOBExt");
   {
     Guard guard;
     ++gState->launchCount;
@@ -141,6 +149,7 @@ int32_t __cdecl LaunchOBExt(int32_t port, int32_t launchOption) {
 }
 
 int32_t __cdecl GetAvailableNodes(int32_t* nodes, int32_t capacity) {
+  FaultIfNamed("GetAvailableNodes");
   Log("GetAvailableNodes(" + std::to_string(capacity) + ")");
   Guard guard;
   int32_t count = static_cast<int32_t>(gState->nodes.size());
@@ -151,6 +160,7 @@ int32_t __cdecl GetAvailableNodes(int32_t* nodes, int32_t capacity) {
 }
 
 int32_t __cdecl ConnectToNode(int32_t node) {
+  FaultIfNamed("ConnectToNode");
   Log("ConnectToNode(" + std::to_string(node) + ")");
   Guard guard;
   for (size_t i = 0; i < gState->nodes.size(); ++i) {
@@ -164,6 +174,7 @@ int32_t __cdecl DisconnectFromNode(int32_t) { return 1; }
 #endif
 
 int32_t __cdecl ShutdownOB(void) {
+  FaultIfNamed("ShutdownOB");
   Log("ShutdownOB");
   if (gState->running.exchange(false) && gState->worker != nullptr) {
     WaitForSingleObject(gState->worker, INFINITE);
@@ -175,6 +186,7 @@ int32_t __cdecl ShutdownOB(void) {
 }
 
 void __cdecl SetStatusCallback(StatusCallbackFn callback) {
+  FaultIfNamed("SetStatusCallback");
   Log("SetStatusCallback");
   gState->statusCallback.store(callback);
 }
@@ -192,12 +204,14 @@ int32_t __cdecl SendMIDICommands(int32_t, int32_t length, const uint8_t* message
 }
 
 int32_t __cdecl GetLoaderVersion(int32_t* version) {
+  FaultIfNamed("GetLoaderVersion");
   Log("GetLoaderVersion");
   *version = gState->version;
   return 1;
 }
 
 int32_t __cdecl ChangeUserNum(int32_t userNumber) {
+  FaultIfNamed("ChangeUserNum");
   Log("ChangeUserNum(" + std::to_string(userNumber) + ")");
   return 1;
 }
@@ -208,7 +222,7 @@ void __cdecl TestConfigure(const int32_t* nodes, const int32_t* ports, int32_t c
   gState->nodes.assign(nodes, nodes + count);
   gState->ports.assign(ports, ports + count);
   gState->version = version;
-  gState->faultingPortBuffer = faultingPortBuffer != 0;
+  gState->faultingEntry = faultingPortBuffer != 0 ? "GetPortBuffer" : "";
 }
 
 int32_t __cdecl TestMessageCount(void) {
@@ -244,6 +258,29 @@ int32_t __cdecl TestLaunchCount(int32_t* lastPort, int32_t* lastOption) {
 }
 
 void __cdecl TestReportStatus(int32_t code, const char* text) { Report(code, text); }
+
+struct LateReport {
+  DWORD delayMs;
+  int32_t code;
+  std::string text;
+};
+
+DWORD WINAPI ReportLater(void* argument) {
+  auto* report = static_cast<LateReport*>(argument);
+  Sleep(report->delayMs);
+  Report(report->code, report->text.c_str());
+  delete report;
+  return 0;
+}
+
+void __cdecl TestReportLater(int32_t delayMs, int32_t code, const char* text) {
+  auto* report = new LateReport{static_cast<DWORD>(delayMs), code, text != nullptr ? text : ""};
+  if (HANDLE thread = CreateThread(nullptr, 0, &ReportLater, report, 0, nullptr)) {
+    CloseHandle(thread);
+  } else {
+    delete report;
+  }
+}
 
 int64_t __cdecl TestAttachCounter(void) { return gState->attachedAt.QuadPart; }
 

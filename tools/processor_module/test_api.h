@@ -9,7 +9,8 @@ extern "C" {
 // Nodes the module offers (GetAvailableNodes), the port each ConnectToNode
 // answers, the loader version it needs, and whether GetPortBuffer faults.
 // Defaults come from the environment at load (IXA_MODULE_NODES="1,2",
-// IXA_MODULE_PORTS="0,1", IXA_MODULE_VERSION, IXA_MODULE_FAULT=1).
+// IXA_MODULE_PORTS="0,1", IXA_MODULE_VERSION, and IXA_MODULE_FAULT: "1" or
+// an entry point's name, which then faults whenever it is called).
 typedef void(__cdecl* TestConfigureFn)(const int32_t* nodes, const int32_t* ports, int32_t count,
                                        int32_t version, int32_t faultingPortBuffer);
 // Messages handed to SendMIDICommands, in order.
@@ -20,6 +21,9 @@ typedef int32_t(__cdecl* TestCallLogFn)(char* out, int32_t capacity);
 typedef int32_t(__cdecl* TestLaunchCountFn)(int32_t* lastPort, int32_t* lastOption);
 // Reports through the status callback the loader handed over.
 typedef void(__cdecl* TestReportStatusFn)(int32_t code, const char* text);
+// Reports through the status callback from a thread of the module's own,
+// delayMs from now (after the loader may have been unloaded).
+typedef void(__cdecl* TestReportLaterFn)(int32_t delayMs, int32_t code, const char* text);
 // The performance counter when the module was attached to the process.
 typedef int64_t(__cdecl* TestAttachCounterFn)(void);
 }
