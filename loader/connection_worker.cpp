@@ -33,6 +33,26 @@ void TakeFailurePath() {
   ReleaseModule();
 }
 
+// The module raised an exception it did not handle: the attempt fails like
+// any other, and the user learns why.
+void ReportModuleFault() { ReportStatus(0, "Virtual DP DLL failed"); }
+
+// One call into the module during the attempt; false (text shown) when the
+// module faulted.
+template <typename Entry, typename Call>
+bool CallDuringAttempt(const std::atomic<Entry>& slot, Call&& call) {
+  if (CallModuleEntry(slot, call)) return true;
+  ReportModuleFault();
+  return false;
+}
+
+// A module that was launched may run threads of its own: it is shut down
+// before the failure path frees it.
+AttemptEnd FailLaunchedModule() {
+  CallModuleEntry(Loader().table.ShutdownOB, [](ShutdownModuleFn shutdownModule) { shutdownModule(); });
+  return AttemptEnd::FailurePath;
+}
+
 bool LoadSavedImage() {
   LoaderState& state = Loader();
   const std::string& path = state.savedImagePath;
@@ -62,6 +82,10 @@ bool BindLoadedModule() {
     return false;
   }
   LoaderVersionCheck version = CheckLoaderVersion();
+  if (!version.answered) {
+    ReportModuleFault();
+    return false;
+  }
   if (!version.accepted) {
     ReportStatusFormat(0, "Loader version is old (need %.2f)", static_cast<float>(version.required / 100.0));
     return false;
@@ -105,23 +129,24 @@ AttemptEnd RunAttempt() {
   }  // the image buffer goes here, before the module is loaded
   if (!LoadSavedImage() || !BindLoadedModule()) return AttemptEnd::FailurePath;
 
-  // A fault in the module from here on ends the attempt like any failure.
   const StatusCallbackFn statusCallback = ModuleStatusCallback();
-  if (!CallModuleEntry(state.table.SetStatusCallback,
-                       [&](SetStatusCallbackFn setCallback) { setCallback(statusCallback); })) {
+  if (!CallDuringAttempt(state.table.SetStatusCallback,
+                         [&](SetStatusCallbackFn setCallback) { setCallback(statusCallback); })) {
     return AttemptEnd::FailurePath;
   }
   ReportStatus(1, "VexaNet");
   ReportStatus(0, "");
   const int32_t launchOption = state.launchOption.load();
-  if (!CallModuleEntry(state.table.LaunchOBExt, [&](LaunchOBExtFn launch) {
-        launch(static_cast<int32_t>(port), launchOption);
-      })) {
-    return AttemptEnd::FailurePath;
+  if (!CallDuringAttempt(state.table.LaunchOBExt,
+                         [&](LaunchOBExtFn launch) { launch(static_cast<int32_t>(port), launchOption); })) {
+    return FailLaunchedModule();
   }
   if (!WaitForModuleLoaded()) return AttemptEnd::Finished;
 
-  if (!ResolvePatchNodes()) return AttemptEnd::FailurePath;
+  if (!ResolvePatchNodes()) {
+    ReportModuleFault();
+    return FailLaunchedModule();
+  }
   if (RunningCallbackFn callback = state.runningCallback.load()) {
     // Host code: it may call any export from here, ShutdownOB included.
     Os::Contain("the running callback", [&] { callback(1); });

@@ -76,7 +76,7 @@ LoaderVersionCheck CheckLoaderVersion() {
   // A module that faults here is not one to run.
   bool answered = CallModuleEntry(Loader().table.GetLoaderVersion,
                                   [&](GetLoaderVersionFn getVersion) { getVersion(&required); });
-  return {required, answered && required <= kLoaderVersion};
+  return {required, answered && required <= kLoaderVersion, answered};
 }
 
 int32_t ChangeUserNumber(int32_t userNumber) {

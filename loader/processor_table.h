@@ -44,6 +44,7 @@ void UnbindProcessorTable();
 struct LoaderVersionCheck {
   int32_t required;
   bool accepted;
+  bool answered;  // false when the module faulted instead
 };
 LoaderVersionCheck CheckLoaderVersion();
 

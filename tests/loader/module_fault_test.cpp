@@ -6,6 +6,8 @@
 
 #include "IxaLoader.h"
 #include "loader/loader_state.h"
+#include "loader/module_gate.h"
+#include "loader/patch_nodes.h"
 #include "loader/processor_table.h"
 #include "ui/patch_table.h"
 
@@ -217,6 +219,35 @@ TEST_F(FaultingModule, CommandsSurviveAFaultingModule) {
   Loader().table.SendMIDICommands.store(&KeepingSend);
   EXPECT_EQ(SelectFixture(1), 1);
   EXPECT_EQ(gMessagesKept, 1);
+}
+
+int32_t __cdecl FaultingNodes(int32_t*, int32_t) { return *static_cast<volatile int32_t*>(nullptr); }
+int32_t __cdecl OneNode(int32_t* nodes, int32_t) {
+  nodes[0] = 1;
+  return 1;
+}
+int32_t __cdecl FaultingConnect(int32_t) { return *static_cast<volatile int32_t*>(nullptr); }
+int32_t __cdecl FaultingVersion(int32_t*) { return *static_cast<volatile int32_t*>(nullptr); }
+int32_t __cdecl FaultingUserNumber(int32_t) { return *static_cast<volatile int32_t*>(nullptr); }
+
+TEST_F(FaultingModule, EveryOtherEntryPointGivesItsFailureResult) {
+  ProcessorTable& table = Loader().table;
+  table.GetLoaderVersion.store(&FaultingVersion);
+  LoaderVersionCheck version = CheckLoaderVersion();
+  EXPECT_FALSE(version.answered);
+  EXPECT_FALSE(version.accepted);
+
+  table.ChangeUserNum.store(&FaultingUserNumber);
+  EXPECT_EQ(ChangeUserNumber(3), 0);
+
+  // The rows keep what they had when resolving fails halfway.
+  for (GetAvailableNodesFn nodes : {&FaultingNodes, &OneNode}) {
+    table.GetAvailableNodes.store(nodes);
+    table.ConnectToNode.store(&FaultingConnect);
+    EXPECT_FALSE(ResolvePatchNodes());
+    EXPECT_EQ(PatchTable()[0].portIndex.load(), 3);
+  }
+  EXPECT_EQ(gModuleCallsInFlight.load(), 0);
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ struct FailureRow {
   // file check nor a Reconnect can then tell anything about the loader. That
   // row runs in a process of its own (see CMakeLists.txt).
   bool imageStaysMapped = false;
+  // The entry point the stand-in module faults in (an access violation).
+  const char* moduleFault = nullptr;
 };
 
 void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.name; }
@@ -27,9 +29,11 @@ void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.name; }
 // Fails the attempt, checks what is left, then reconnects to a healthy
 // console on the same port.
 void ExpectFailureThenReconnect(Host& host, Simulator& faulty, const FailureRow& row) {
+  SetEnvironmentVariableA("IXA_MODULE_FAULT", row.moduleFault);
   host.StartDetect();
   EXPECT_TRUE(host.WaitForLine(kStatusLine, kFailureStatus)) << host.Line(kStatusLine) << "\n" << faulty.Log();
   EXPECT_TRUE(host.WaitForLine(kInfoLine, row.info)) << host.Line(kInfoLine);
+  SetEnvironmentVariableA("IXA_MODULE_FAULT", nullptr);
   EXPECT_EQ(LoadedModule(), nullptr);
   EXPECT_EQ(gRunning.ones.load(), 0);
   if (row.imageStaysMapped) return;
@@ -66,7 +70,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "Could not load one or more required DLL's", true},
         FailureRow{"MissingEntryPoint", {"--module", "processor_module_missing_entry.dll"}, "Couldn't build table"},
         FailureRow{"NeedsNewerLoader", {"--module", "processor_module_v311.dll"},
-                   "Loader version is old (need 3.11)"}),
+                   "Loader version is old (need 3.11)"},
+        // A module that faults is treated as one that failed, and the host
+        // never sees the fault.
+        FailureRow{"FaultInGetLoaderVersion", {}, "Virtual DP DLL failed", false, "GetLoaderVersion"},
+        FailureRow{"FaultInSetStatusCallback", {}, "Virtual DP DLL failed", false, "SetStatusCallback"},
+        FailureRow{"FaultInLaunchOBExt", {}, "Virtual DP DLL failed", false, "LaunchOBExt"},
+        FailureRow{"FaultInGetAvailableNodes", {}, "Virtual DP DLL failed", false, "GetAvailableNodes"},
+        FailureRow{"FaultInConnectToNode", {}, "Virtual DP DLL failed", false, "ConnectToNode"}),
     [](const testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.name); });
 
 TEST(ConnectionFailure, ImageFileHeldOpenElsewhereCannotBeSaved) {

@@ -4,6 +4,7 @@
 
 #include "tests/network/network_support.h"
 #include "tests/support/test_support.h"
+#include "tools/processor_module/test_api.h"
 
 namespace network_test {
 namespace {
@@ -42,6 +43,72 @@ TEST(ShutdownDuringWork, ModuleThatNeverReportsLoadedIsShutDownWithoutTheCallbac
   EXPECT_EQ(LoadedModule(), nullptr);
   EXPECT_EQ(host.Line(kStatusLine), "VexaNet");
   EXPECT_EQ(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+Host* gCallbackHost = nullptr;
+
+void IXA_CALL ShutDownOnceRunning(int32_t running) {
+  RecordRunning(running);
+  if (running == 1) gCallbackHost->ShutdownOB(0);
+}
+
+TEST(ShutdownFromTheHost, InsideTheRunningCallbackReturnsAndLeavesTheLibraryReady) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  gCallbackHost = &host;
+  host.SetRunningCallback(&ShutDownOnceRunning);
+  host.StartDetect();
+  ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+  // The nested ShutdownOB still calls back with 0 first.
+  EXPECT_TRUE(testing_support::WaitUntil([] { return gRunning.zeros.load() == 1; }, kRunningTimeoutMs));
+  EXPECT_TRUE(testing_support::WaitUntil([] { return LoadedModule() == nullptr; }, kRunningTimeoutMs));
+  EXPECT_TRUE(host.WaitForLine(kInfoLine, "Shutting down connection..."));
+
+  host.SetRunningCallback(&RecordRunning);
+  host.StartDetect();
+  EXPECT_TRUE(host.WaitRunning(2)) << host.Line(kInfoLine);
+}
+
+TEST(ShutdownFromTheHost, AModuleFaultingInItsOwnShutdownIsStillUnloaded) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  SetEnvironmentVariableA("IXA_MODULE_FAULT", "ShutdownOB");
+  host.StartDetect();
+  ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+  SetEnvironmentVariableA("IXA_MODULE_FAULT", nullptr);
+  EXPECT_LT(host.TimedShutdown(), kPromptShutdownMs);
+  EXPECT_EQ(LoadedModule(), nullptr);
+  EXPECT_EQ(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(host.WaitForLine(kInfoLine, "Shutting down connection..."));
+}
+
+// Unloading without ShutdownOB leaves the module running; a report from one
+// of its threads afterwards must not reach the unmapped library.
+TEST(UnloadWithTheModuleRunningChild, AReportAfterTheUnloadIsHarmless) {
+  if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  host.StartDetect();
+  ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+  auto reportLater = reinterpret_cast<TestReportLaterFn>(
+      reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportLater")));
+  ASSERT_NE(reportLater, nullptr);
+  reportLater(300, 0, "after the unload");
+  FreeLibrary(host.dll);
+  host.dll = nullptr;
+  Sleep(1000);
+  EXPECT_NE(LoadedModule(), nullptr);
+  EXPECT_NE(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(UnloadWithTheModuleRunning, AReportAfterTheUnloadIsHarmless) {
+  EXPECT_EQ(testing_support::RunTestsInChild("UnloadWithTheModuleRunningChild.*", 60000), 0);
 }
 
 }  // namespace

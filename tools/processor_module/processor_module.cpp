@@ -74,13 +74,22 @@ std::vector<int32_t> ParseList(const char* text) {
   return values;
 }
 
+// Read from the process, not the C runtime's copy taken at process start,
+// so a host may set it just before the module loads.
+bool Environment(const char* name, std::string* value) {
+  char text[256];
+  DWORD length = GetEnvironmentVariableA(name, text, sizeof(text));
+  if (length == 0 || length >= sizeof(text)) return false;
+  value->assign(text, length);
+  return true;
+}
+
 void ConfigureFromEnvironment() {
-  if (const char* nodes = std::getenv("IXA_MODULE_NODES")) gState->nodes = ParseList(nodes);
-  if (const char* ports = std::getenv("IXA_MODULE_PORTS")) gState->ports = ParseList(ports);
-  if (const char* version = std::getenv("IXA_MODULE_VERSION")) gState->version = std::atoi(version);
-  if (const char* fault = std::getenv("IXA_MODULE_FAULT")) {
-    gState->faultingEntry = std::strcmp(fault, "1") == 0 ? "GetPortBuffer" : fault;
-  }
+  std::string value;
+  if (Environment("IXA_MODULE_NODES", &value)) gState->nodes = ParseList(value.c_str());
+  if (Environment("IXA_MODULE_PORTS", &value)) gState->ports = ParseList(value.c_str());
+  if (Environment("IXA_MODULE_VERSION", &value)) gState->version = std::atoi(value.c_str());
+  if (Environment("IXA_MODULE_FAULT", &value)) gState->faultingEntry = value == "1" ? "GetPortBuffer" : value;
 }
 
 // An entry point named in IXA_MODULE_FAULT ends in an access violation, as
@@ -174,7 +183,6 @@ int32_t __cdecl DisconnectFromNode(int32_t) { return 1; }
 #endif
 
 int32_t __cdecl ShutdownOB(void) {
-  FaultIfNamed("ShutdownOB");
   Log("ShutdownOB");
   if (gState->running.exchange(false) && gState->worker != nullptr) {
     WaitForSingleObject(gState->worker, INFINITE);
@@ -182,6 +190,8 @@ int32_t __cdecl ShutdownOB(void) {
     gState->worker = nullptr;
   }
   gState->statusCallback.store(nullptr);
+  // Faults only once its thread is stopped: the module may then be freed.
+  FaultIfNamed("ShutdownOB");
   return 1;
 }
 
