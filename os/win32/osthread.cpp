@@ -44,9 +44,17 @@ std::wstring WidenName(const char* name) {
 
 constexpr const char* kSource = "os\\win32\\osthread";
 
-// Logs the failed step with its error code, then raises the code.
-void ReportCreationFailure(const char* step, unsigned line) {
+// Logs the failed step with its error code, then raises the code. A thread
+// that was created suspended has not run: it is ended here and its name
+// forgotten, and its handle is closed as the record goes with the failed
+// constructor.
+void ReportCreationFailure(const char* step, unsigned line, HANDLE suspended = nullptr,
+                           unsigned id = 0) {
   DWORD error = GetLastError();
+  if (suspended != nullptr) {
+    TerminateThread(suspended, error);
+    RemoveThreadName(id);
+  }
   Log::Context& context = Log::ThreadContext();
   if (context.IsEnabled(Log::kError)) {
     kel::text text = kel::text::Make(1500, 0);
@@ -71,12 +79,12 @@ Thread::Thread(Procedure procedure, void* argument, const char* name, int priori
   int threadPriority = 0;
   if (ThreadPriorityFor(priority, &threadPriority) &&
       !SetThreadPriority(thread, threadPriority)) {
-    ReportCreationFailure("SetThreadPriority() failure:  ", 140);
+    ReportCreationFailure("SetThreadPriority() failure:  ", 140, thread, record_->id);
   }
   // Named while still suspended, so the thread's first log line has it.
   SetThreadName(record_->id, WidenName(name));
   if (ResumeThread(thread) == static_cast<DWORD>(-1)) {
-    ReportCreationFailure("ResumeThread() failure:  ", 152);
+    ReportCreationFailure("ResumeThread() failure:  ", 152, thread, record_->id);
   }
 }
 
