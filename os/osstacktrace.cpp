@@ -1,7 +1,6 @@
 #include "os/osstacktrace.h"
 
 #include <cstdio>
-#include <cstring>
 #include <algorithm>
 #include <memory>
 
@@ -9,6 +8,7 @@
 
 #include "os/win32/debughelp.h"
 #include "os/win32/handle.h"
+#include "os/win32/walk_memory.h"
 
 namespace Os {
 namespace {
@@ -52,33 +52,6 @@ bool CaptureCallerContext(CONTEXT* context) {
   return true;
 }
 
-bool Readable(const MEMORY_BASIC_INFORMATION& info) {
-  constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-  return info.State == MEM_COMMIT && (info.Protect & kReadable) != 0 &&
-         (info.Protect & PAGE_GUARD) == 0;
-}
-
-// The walk reads stacks and code of this very process. The debug help
-// library's default reader makes a system call per read, which under Wine
-// makes one capture cost milliseconds; committed, readable memory is copied
-// directly instead.
-BOOL CALLBACK ReadOwnMemory(HANDLE process, DWORD64 base, PVOID buffer, DWORD size,
-                            LPDWORD read) {
-  const auto* address = reinterpret_cast<const char*>(static_cast<uintptr_t>(base));
-  MEMORY_BASIC_INFORMATION info;
-  if (VirtualQuery(address, &info, sizeof(info)) == sizeof(info) && Readable(info) &&
-      address + size <= static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
-    std::memcpy(buffer, address, size);
-    *read = size;
-    return TRUE;
-  }
-  SIZE_T copied = 0;
-  BOOL ok = ReadProcessMemory(process, address, buffer, size, &copied);
-  *read = static_cast<DWORD>(copied);
-  return ok;
-}
-
 uint32_t WalkStack(HANDLE thread, CONTEXT* context, StackAddress* addresses, uint32_t capacity) {
   const DebugHelp& help = DebugHelpEntries();
   STACKFRAME64 frame{};
@@ -88,10 +61,11 @@ uint32_t WalkStack(HANDLE thread, CONTEXT* context, StackAddress* addresses, uin
   frame.AddrFrame.Mode = AddrModeFlat;
   frame.AddrStack.Offset = StackPointer(*context);
   frame.AddrStack.Mode = AddrModeFlat;
+  WalkMemory memory(static_cast<uintptr_t>(frame.AddrStack.Offset));
   uint32_t count = 0;
   while (count < capacity &&
          help.StackWalk64(kMachine, GetCurrentProcess(), thread, &frame, context,
-                          ReadOwnMemory, help.SymFunctionTableAccess64, help.SymGetModuleBase64,
+                          WalkMemory::Read, help.SymFunctionTableAccess64, help.SymGetModuleBase64,
                           nullptr)) {
     if (frame.AddrPC.Offset == frame.AddrReturn.Offset) break;
     addresses[count++] = static_cast<StackAddress>(frame.AddrPC.Offset);
