@@ -74,18 +74,17 @@ uint32_t WalkStack(HANDLE thread, CONTEXT* context, StackAddress* addresses, uin
   return count;
 }
 
-// A return address that follows a call to a function that never returns (a
-// trap) lies just past its caller's last instruction; the caller is then found
-// through the byte before it.
-bool LookUp(const DebugHelp& help, StackAddress address, IMAGEHLP_SYMBOL64* symbol,
-            DWORD64* displacement) {
-  if (help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(address), displacement, symbol)) {
-    return true;
-  }
-  if (!help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(address - 1), displacement, symbol)) {
+// Every frame but the innermost holds a return address: the instruction
+// after a call, which may already be the first byte of the next function
+// when the call never returns (a trap). The call itself, one byte back,
+// names the caller.
+bool LookUp(const DebugHelp& help, StackAddress address, bool isReturnAddress,
+            IMAGEHLP_SYMBOL64* symbol, DWORD64* displacement) {
+  StackAddress lookedUp = isReturnAddress ? address - 1 : address;
+  if (!help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(lookedUp), displacement, symbol)) {
     return false;
   }
-  *displacement += 1;
+  *displacement += address - lookedUp;
   return true;
 }
 
@@ -136,7 +135,7 @@ std::optional<FrameLines> SymbolizeAddresses(const StackAddress* addresses, uint
     symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
     symbol->MaxNameLength = kMaxSymbolName;
     DWORD64 displacement = 0;
-    if (!LookUp(help, addresses[i], symbol, &displacement)) continue;
+    if (!LookUp(help, addresses[i], i > 0, symbol, &displacement)) continue;
     name[0] = '\0';
     help.UnDecorateSymbolName(symbol->Name, name, kMaxSymbolName, UNDNAME_COMPLETE);
     std::snprintf(line, sizeof(line), "[0x%0*llx] %s + 0x%x", static_cast<int>(2 * sizeof(StackAddress)),
