@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <algorithm>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include <windows.h>
 
@@ -88,6 +90,34 @@ bool LookUp(const DebugHelp& help, StackAddress address, bool isReturnAddress,
   return true;
 }
 
+// SymbolizeAddresses once the library is loaded; out of memory throws.
+FrameLines SymbolizeLoaded(const StackAddress* addresses, uint32_t count) {
+  const DebugHelp& help = DebugHelpEntries();
+  FrameLines lines(count);
+  std::unique_ptr<char[]> storage(new char[sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName]);
+  auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(storage.get());
+  char name[kMaxSymbolName];
+  char line[1024];
+  Key key(DebugHelpLock());
+  for (uint32_t i = 0; i < count; ++i) {
+    if (addresses[i] == 0) {
+      lines[i] = "(null)";
+      continue;
+    }
+    std::fill_n(storage.get(), sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName, '\0');
+    symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
+    symbol->MaxNameLength = kMaxSymbolName;
+    DWORD64 displacement = 0;
+    if (!LookUp(help, addresses[i], i > 0, symbol, &displacement)) continue;
+    name[0] = '\0';
+    help.UnDecorateSymbolName(symbol->Name, name, kMaxSymbolName, UNDNAME_COMPLETE);
+    std::snprintf(line, sizeof(line), "[0x%0*llx] %s + 0x%x", static_cast<int>(2 * sizeof(StackAddress)),
+                  static_cast<unsigned long long>(addresses[i]), name, static_cast<unsigned>(displacement));
+    lines[i] = line;
+  }
+  return lines;
+}
+
 }  // namespace
 
 // Not inlined: callers skip a fixed number of innermost frames.
@@ -119,30 +149,13 @@ __attribute__((noinline)) uint32_t CaptureCurrentStack(StackAddress* addresses) 
 
 std::optional<FrameLines> SymbolizeAddresses(const StackAddress* addresses, uint32_t count) {
   if (count == 0 || !LoadDebugHelp()) return std::nullopt;
-  const DebugHelp& help = DebugHelpEntries();
-  FrameLines lines(count);
-  std::unique_ptr<char[]> storage(new char[sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName]);
-  auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(storage.get());
-  char name[kMaxSymbolName];
-  char line[1024];
-  Key key(DebugHelpLock());
-  for (uint32_t i = 0; i < count; ++i) {
-    if (addresses[i] == 0) {
-      lines[i] = "(null)";
-      continue;
-    }
-    std::fill_n(storage.get(), sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName, '\0');
-    symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
-    symbol->MaxNameLength = kMaxSymbolName;
-    DWORD64 displacement = 0;
-    if (!LookUp(help, addresses[i], i > 0, symbol, &displacement)) continue;
-    name[0] = '\0';
-    help.UnDecorateSymbolName(symbol->Name, name, kMaxSymbolName, UNDNAME_COMPLETE);
-    std::snprintf(line, sizeof(line), "[0x%0*llx] %s + 0x%x", static_cast<int>(2 * sizeof(StackAddress)),
-                  static_cast<unsigned long long>(addresses[i]), name, static_cast<unsigned>(displacement));
-    lines[i] = line;
+  try {
+    return SymbolizeLoaded(addresses, count);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  } catch (const std::length_error&) {  // more lines than a vector can hold
+    return std::nullopt;
   }
-  return lines;
 }
 
 std::string FormatStackTrace(const StackAddress* addresses, uint32_t count, uint32_t first) {
