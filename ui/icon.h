@@ -6,15 +6,8 @@
 
 namespace Ui {
 
-struct IconTraits {
-  using Type = HICON;
-  static Type Invalid() { return nullptr; }
-  static bool IsValid(Type icon) { return icon != nullptr; }
-  static void Close(Type icon) { DestroyIcon(icon); }
-};
-
 // An icon loaded without LR_SHARED.
-using UniqueIcon = Os::UniqueResource<IconTraits>;
+using UniqueIcon = Os::UniqueResource<Os::CloseTraits<HICON, DestroyIcon>>;
 
 // A 16 by 16 icon of this module in default colours; none when missing.
 UniqueIcon LoadSmallIcon(int id);

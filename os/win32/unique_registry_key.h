@@ -6,15 +6,8 @@
 
 namespace Os {
 
-struct RegistryKeyTraits {
-  using Type = HKEY;
-  static Type Invalid() { return nullptr; }
-  static bool IsValid(Type key) { return key != nullptr; }
-  static void Close(Type key) { RegCloseKey(key); }
-};
-
 // An open registry key.
-using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
+using UniqueRegistryKey = UniqueResource<CloseTraits<HKEY, RegCloseKey>>;
 
 // Opens path under parent; none when the open is refused or parent is none,
 // so that a chain of opens fails from its first missing level on.

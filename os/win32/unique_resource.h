@@ -46,4 +46,14 @@ class UniqueResource {
   Type value_ = Traits::Invalid();
 };
 
+// Traits for the usual kind: one value that owns nothing (zero or null
+// unless given), closed by one call.
+template <typename T, auto CloseFunction, T kInvalid = T{}>
+struct CloseTraits {
+  using Type = T;
+  static Type Invalid() { return kInvalid; }
+  static bool IsValid(Type value) { return value != kInvalid; }
+  static void Close(Type value) { CloseFunction(value); }
+};
+
 }  // namespace Os

@@ -6,14 +6,7 @@
 
 namespace Os {
 
-struct SocketTraits {
-  using Type = SOCKET;
-  static Type Invalid() { return INVALID_SOCKET; }
-  static bool IsValid(Type socket) { return socket != INVALID_SOCKET; }
-  static void Close(Type socket) { closesocket(socket); }
-};
-
 // A Windows Sockets socket.
-using UniqueSocket = UniqueResource<SocketTraits>;
+using UniqueSocket = UniqueResource<CloseTraits<SOCKET, closesocket, INVALID_SOCKET>>;
 
 }  // namespace Os
