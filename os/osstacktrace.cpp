@@ -128,7 +128,8 @@ __attribute__((noinline)) uint32_t CaptureStack(uint32_t threadId, StackAddress*
   if (!thread) return 0;
   bool isCallingThread = threadId == GetCurrentThreadId();
   Key key(DebugHelpLock());
-  if (!isCallingThread) SuspendThread(thread.get());
+  // Its stack is read directly: it must stay stopped, and so alive.
+  if (!isCallingThread && SuspendThread(thread.get()) == static_cast<DWORD>(-1)) return 0;
   CONTEXT context{};
   context.ContextFlags = CONTEXT_FULL;  // 0x10007
   bool haveContext = isCallingThread ? CaptureCallerContext(&context)

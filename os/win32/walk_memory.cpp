@@ -37,9 +37,10 @@ bool Readable(const MEMORY_BASIC_INFORMATION& info) {
          (info.Protect & PAGE_GUARD) == 0;
 }
 
-bool Within(const MEMORY_BASIC_INFORMATION& info, uintptr_t address, DWORD size) {
-  auto low = reinterpret_cast<uintptr_t>(info.BaseAddress);
-  return address >= low && size <= info.RegionSize - (address - low);
+bool Within(const MEMORY_BASIC_INFORMATION& region, uintptr_t address, DWORD size) {
+  auto low = reinterpret_cast<uintptr_t>(region.BaseAddress);
+  return address >= low && address - low < region.RegionSize &&
+         size <= region.RegionSize - (address - low);
 }
 
 // Guarded by DebugHelpLock, as the walk itself.
@@ -53,8 +54,7 @@ WalkMemory::WalkMemory(uintptr_t stackPointer) {
   MEMORY_BASIC_INFORMATION info;
   if (VirtualQuery(reinterpret_cast<const void*>(stackPointer), &info, sizeof(info)) == sizeof(info) &&
       Readable(info)) {
-    stackLow_ = reinterpret_cast<uintptr_t>(info.BaseAddress);
-    stackHigh_ = stackLow_ + info.RegionSize;
+    stack_ = info;
   }
   const LoaderLockEntries& loader = LoaderLock();
   ULONG disposition = 0;
@@ -70,7 +70,7 @@ WalkMemory::~WalkMemory() {
 }
 
 bool WalkMemory::CopiesDirectly(uintptr_t address, DWORD size) const {
-  if (address >= stackLow_ && address < stackHigh_ && size <= stackHigh_ - address) return true;
+  if (Within(stack_, address, size)) return true;
   if (!holdsLoaderLock_) return false;
   MEMORY_BASIC_INFORMATION info;
   return VirtualQuery(reinterpret_cast<const void*>(address), &info, sizeof(info)) == sizeof(info) &&

@@ -31,8 +31,7 @@ class WalkMemory {
  private:
   bool CopiesDirectly(uintptr_t address, DWORD size) const;
 
-  uintptr_t stackLow_ = 0;
-  uintptr_t stackHigh_ = 0;
+  MEMORY_BASIC_INFORMATION stack_{};  // empty when the stack pointer led nowhere
   bool holdsLoaderLock_ = false;
   ULONG_PTR loaderLockCookie_ = 0;
 };
