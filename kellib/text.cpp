@@ -15,6 +15,10 @@ namespace {
 template <typename Char>
 const Char kSharedEmpty[1] = {0};
 
+// The most characters any storage could hold.
+template <typename Char>
+constexpr size_t kMaxChars = SIZE_MAX / sizeof(Char);
+
 template <typename Char>
 bool IsSpace(Char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -163,8 +167,7 @@ basic_text<Char>& basic_text<Char>::operator=(basic_text&& other) noexcept {
 
 template <typename Char>
 basic_text<Char> basic_text<Char>::Make(size_t capacity, size_t start) {
-  constexpr size_t kMaxChars = SIZE_MAX / sizeof(Char);
-  if (start >= kMaxChars || capacity >= kMaxChars - start) throw std::bad_alloc();
+  if (start >= kMaxChars<Char> || capacity >= kMaxChars<Char> - start) throw std::bad_alloc();
   basic_text made;
   made.buffer = new Char[capacity + start + 1];
   made.bufferSize = capacity + start + 1;
@@ -245,11 +248,12 @@ bool basic_text<Char>::Holds(const Char* chars) const {
 
 template <typename Char>
 void basic_text<Char>::Reserve(size_t count) {
-  if (start + size + count < bufferSize) return;
+  OS_TRAP_IF(count>=kMaxChars<Char>-start-size, "kellib\\text", __LINE__);
+  if (count < bufferSize - start - size) return;
   // At least doubling keeps appends amortised constant time.
   size_t current = bufferSize == 0 ? 1 : bufferSize;
   size_t growth = std::max(count, current);
-  if (growth > SIZE_MAX / sizeof(Char) - current) throw std::bad_alloc();
+  if (growth > kMaxChars<Char> - current) throw std::bad_alloc();
   size_t grown = current + growth;
   Char* storage = new Char[grown];
   std::copy(Content(), Content() + size, storage + start);
@@ -332,7 +336,7 @@ basic_text<Char>& basic_text<Char>::AppendHex(uint32_t value, unsigned width) {
 
 template <typename Char>
 basic_text<Char>& basic_text<Char>::NewLine() {
-  Reserve(indent + 1);
+  Reserve(indent < SIZE_MAX ? indent + 1 : indent);  // an impossible indent traps there
   Char* end = buffer + start + size;
   end[0] = '\n';
   std::fill(end + 1, end + 1 + indent, Char(' '));

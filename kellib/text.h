@@ -73,7 +73,8 @@ class basic_text {
     return *this;
   }
   basic_text& AppendRun(const Char* chars, size_t count) {
-    if (start + size + count >= bufferSize) return AppendGrowing(chars, count);
+    // Measured against the free room, so that no count can wrap the sum.
+    if (count >= bufferSize - start - size) return AppendGrowing(chars, count);
     Char* end = buffer + start + size;
     std::memcpy(end, chars, count * sizeof(Char));
     end[count] = 0;
@@ -133,7 +134,8 @@ class basic_text {
   // Whether chars point into this buffer's own storage.
   bool Holds(const Char* chars) const;
   basic_text& AppendGrowing(const Char* chars, size_t count);
-  // Makes room for count more characters after the content.
+  // Makes room for count more characters after the content; a count that
+  // no storage could hold traps.
   void Reserve(size_t count);
   basic_text& Substitute(const Char* chars, size_t count);
   void Replace(size_t offset, size_t length, const Char* chars, size_t count);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include <windows.h>
 
@@ -24,13 +25,16 @@ constexpr size_t kInstanceNameLength = 20;
 constexpr const char* kSource = "os\\oslogmanager";
 
 // Unsigned with automatic base ("0x" hexadecimal, "0" octal); no digits give
-// 0 and values beyond 32 bits give 4294967295, as strtoul does here.
-bool ReadEnvironmentNumber(const char* name, uint32_t* value) {
-  char text[64];
-  DWORD length = GetEnvironmentVariableA(name, text, sizeof(text));
-  if (length == 0 || length >= sizeof(text)) return false;
-  *value = static_cast<uint32_t>(std::strtoul(text, nullptr, 0));
-  return true;
+// 0 and values beyond 32 bits give 4294967295, as strtoul does here. Any set
+// value counts, empty or long.
+void ReadEnvironmentNumber(const char* name, uint32_t* value) {
+  SetLastError(ERROR_SUCCESS);
+  DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
+  if (needed == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return;
+  std::string text(needed, '\0');
+  // The value may change in between; whatever was read is terminated.
+  GetEnvironmentVariableA(name, text.data(), needed);
+  *value = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 0));
 }
 
 const char* BaseName(const char* file) {

@@ -1,14 +1,16 @@
 #include "os/osstacktrace.h"
 
 #include <cstdio>
-#include <cstring>
 #include <algorithm>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include <windows.h>
 
 #include "os/win32/debughelp.h"
 #include "os/win32/handle.h"
+#include "os/win32/walk_memory.h"
 
 namespace Os {
 namespace {
@@ -52,33 +54,6 @@ bool CaptureCallerContext(CONTEXT* context) {
   return true;
 }
 
-bool Readable(const MEMORY_BASIC_INFORMATION& info) {
-  constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-  return info.State == MEM_COMMIT && (info.Protect & kReadable) != 0 &&
-         (info.Protect & PAGE_GUARD) == 0;
-}
-
-// The walk reads stacks and code of this very process. The debug help
-// library's default reader makes a system call per read, which under Wine
-// makes one capture cost milliseconds; committed, readable memory is copied
-// directly instead.
-BOOL CALLBACK ReadOwnMemory(HANDLE process, DWORD64 base, PVOID buffer, DWORD size,
-                            LPDWORD read) {
-  const auto* address = reinterpret_cast<const char*>(static_cast<uintptr_t>(base));
-  MEMORY_BASIC_INFORMATION info;
-  if (VirtualQuery(address, &info, sizeof(info)) == sizeof(info) && Readable(info) &&
-      address + size <= static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
-    std::memcpy(buffer, address, size);
-    *read = size;
-    return TRUE;
-  }
-  SIZE_T copied = 0;
-  BOOL ok = ReadProcessMemory(process, address, buffer, size, &copied);
-  *read = static_cast<DWORD>(copied);
-  return ok;
-}
-
 uint32_t WalkStack(HANDLE thread, CONTEXT* context, StackAddress* addresses, uint32_t capacity) {
   const DebugHelp& help = DebugHelpEntries();
   STACKFRAME64 frame{};
@@ -88,10 +63,11 @@ uint32_t WalkStack(HANDLE thread, CONTEXT* context, StackAddress* addresses, uin
   frame.AddrFrame.Mode = AddrModeFlat;
   frame.AddrStack.Offset = StackPointer(*context);
   frame.AddrStack.Mode = AddrModeFlat;
+  WalkMemory memory(static_cast<uintptr_t>(frame.AddrStack.Offset));
   uint32_t count = 0;
   while (count < capacity &&
          help.StackWalk64(kMachine, GetCurrentProcess(), thread, &frame, context,
-                          ReadOwnMemory, help.SymFunctionTableAccess64, help.SymGetModuleBase64,
+                          WalkMemory::Read, help.SymFunctionTableAccess64, help.SymGetModuleBase64,
                           nullptr)) {
     if (frame.AddrPC.Offset == frame.AddrReturn.Offset) break;
     addresses[count++] = static_cast<StackAddress>(frame.AddrPC.Offset);
@@ -100,19 +76,46 @@ uint32_t WalkStack(HANDLE thread, CONTEXT* context, StackAddress* addresses, uin
   return count;
 }
 
-// A return address that follows a call to a function that never returns (a
-// trap) lies just past its caller's last instruction; the caller is then found
-// through the byte before it.
-bool LookUp(const DebugHelp& help, StackAddress address, IMAGEHLP_SYMBOL64* symbol,
-            DWORD64* displacement) {
-  if (help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(address), displacement, symbol)) {
-    return true;
-  }
-  if (!help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(address - 1), displacement, symbol)) {
+// Every frame but the innermost holds a return address: the instruction
+// after a call, which may already be the first byte of the next function
+// when the call never returns (a trap). The call itself, one byte back,
+// names the caller.
+bool LookUp(const DebugHelp& help, StackAddress address, bool isReturnAddress,
+            IMAGEHLP_SYMBOL64* symbol, DWORD64* displacement) {
+  StackAddress lookedUp = isReturnAddress ? address - 1 : address;
+  if (!help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(lookedUp), displacement, symbol)) {
     return false;
   }
-  *displacement += 1;
+  *displacement += address - lookedUp;
   return true;
+}
+
+// SymbolizeAddresses once the library is loaded; out of memory throws.
+FrameLines SymbolizeLoaded(const StackAddress* addresses, uint32_t count) {
+  const DebugHelp& help = DebugHelpEntries();
+  FrameLines lines(count);
+  std::unique_ptr<char[]> storage(new char[sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName]);
+  auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(storage.get());
+  char name[kMaxSymbolName];
+  char line[1024];
+  Key key(DebugHelpLock());
+  for (uint32_t i = 0; i < count; ++i) {
+    if (addresses[i] == 0) {
+      lines[i] = "(null)";
+      continue;
+    }
+    std::fill_n(storage.get(), sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName, '\0');
+    symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
+    symbol->MaxNameLength = kMaxSymbolName;
+    DWORD64 displacement = 0;
+    if (!LookUp(help, addresses[i], i > 0, symbol, &displacement)) continue;
+    name[0] = '\0';
+    help.UnDecorateSymbolName(symbol->Name, name, kMaxSymbolName, UNDNAME_COMPLETE);
+    std::snprintf(line, sizeof(line), "[0x%0*llx] %s + 0x%x", static_cast<int>(2 * sizeof(StackAddress)),
+                  static_cast<unsigned long long>(addresses[i]), name, static_cast<unsigned>(displacement));
+    lines[i] = line;
+  }
+  return lines;
 }
 
 }  // namespace
@@ -125,7 +128,8 @@ __attribute__((noinline)) uint32_t CaptureStack(uint32_t threadId, StackAddress*
   if (!thread) return 0;
   bool isCallingThread = threadId == GetCurrentThreadId();
   Key key(DebugHelpLock());
-  if (!isCallingThread) SuspendThread(thread.get());
+  // Its stack is read directly: it must stay stopped, and so alive.
+  if (!isCallingThread && SuspendThread(thread.get()) == static_cast<DWORD>(-1)) return 0;
   CONTEXT context{};
   context.ContextFlags = CONTEXT_FULL;  // 0x10007
   bool haveContext = isCallingThread ? CaptureCallerContext(&context)
@@ -146,30 +150,13 @@ __attribute__((noinline)) uint32_t CaptureCurrentStack(StackAddress* addresses) 
 
 std::optional<FrameLines> SymbolizeAddresses(const StackAddress* addresses, uint32_t count) {
   if (count == 0 || !LoadDebugHelp()) return std::nullopt;
-  const DebugHelp& help = DebugHelpEntries();
-  FrameLines lines(count);
-  std::unique_ptr<char[]> storage(new char[sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName]);
-  auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(storage.get());
-  char name[kMaxSymbolName];
-  char line[1024];
-  Key key(DebugHelpLock());
-  for (uint32_t i = 0; i < count; ++i) {
-    if (addresses[i] == 0) {
-      lines[i] = "(null)";
-      continue;
-    }
-    std::fill_n(storage.get(), sizeof(IMAGEHLP_SYMBOL64) + kMaxSymbolName, '\0');
-    symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
-    symbol->MaxNameLength = kMaxSymbolName;
-    DWORD64 displacement = 0;
-    if (!LookUp(help, addresses[i], symbol, &displacement)) continue;
-    name[0] = '\0';
-    help.UnDecorateSymbolName(symbol->Name, name, kMaxSymbolName, UNDNAME_COMPLETE);
-    std::snprintf(line, sizeof(line), "[0x%0*llx] %s + 0x%x", static_cast<int>(2 * sizeof(StackAddress)),
-                  static_cast<unsigned long long>(addresses[i]), name, static_cast<unsigned>(displacement));
-    lines[i] = line;
+  try {
+    return SymbolizeLoaded(addresses, count);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  } catch (const std::length_error&) {  // more lines than a vector can hold
+    return std::nullopt;
   }
-  return lines;
 }
 
 std::string FormatStackTrace(const StackAddress* addresses, uint32_t count, uint32_t first) {

@@ -23,7 +23,9 @@ uint32_t CaptureCurrentStack(StackAddress* addresses);
 // One frame line per address ("[0x%08x] name + 0x%x" on i686, the address
 // as wide as a pointer elsewhere; "(null)" for address 0),
 // or no line where the lookup failed. Nothing when the debug help library is
-// missing or count is 0.
+// missing, count is 0 or memory runs out. The first address is taken as where its thread
+// stands, every later one as a return address: those are named after the
+// function that holds the call, the byte before them.
 using FrameLines = std::vector<std::optional<std::string>>;
 std::optional<FrameLines> SymbolizeAddresses(const StackAddress* addresses, uint32_t count);
 

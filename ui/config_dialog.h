@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "os/win32/unique_registry_key.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
 #include "ui/icon.h"
 #include "ui/numeric_edit.h"
 #include "ui/patch_dialog.h"
-#include "ui/registry_key.h"
 
 // Private messages of the status window.
 constexpr UINT kTrayMessage = WM_USER + 2;        // wParam icon id, lParam mouse message
@@ -75,6 +75,6 @@ class CIxaConfigDialog : public Ui::Dialog {
   Ui::UniqueIcon trayIcons_[kTrayStateCount];
   // Levels SOFTWARE, Quennel Systems, Corvane III Orb; open only during one
   // settings operation.
-  Ui::RegistryKey settingsKeys_[3];
+  Os::UniqueRegistryKey settingsKeys_[3];
   std::unique_ptr<OrbPatchDialog> currentPatchDialog_;
 };

@@ -42,10 +42,15 @@ OrbPatchDialog::OrbPatchDialog(HWND parent) : Ui::Dialog(IDD_PATCH, parent) {
     storedDp_[r] = table[r].dpIndex.load();
     storedUniverse_[r] = table[r].universe.load();
     bool enabled = table[r].enabled.load() == 1;
-    universeChoice_[r] = enabled ? storedUniverse_[r] + 1 : 0;
-    dpChoice_[r] = storedDp_[r];
-    if (enabled && !InList(storedUniverse_[r], kUniverseItems - 1)) universeChoice_[r] = kUniverseItems;
-    if (!InList(dpChoice_[r], kDpItems)) dpChoice_[r] = kDpItems;
+    // Range first: the stored universe may be any 32-bit value.
+    if (!enabled) {
+      universeChoice_[r] = 0;
+    } else if (InList(storedUniverse_[r], kUniverseItems - 1)) {
+      universeChoice_[r] = storedUniverse_[r] + 1;
+    } else {
+      universeChoice_[r] = kUniverseItems;
+    }
+    dpChoice_[r] = InList(storedDp_[r], kDpItems) ? storedDp_[r] : kDpItems;
   }
 }
 

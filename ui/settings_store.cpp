@@ -21,13 +21,14 @@ struct RowValueName {
 
 void CIxaConfigDialog::OpenSettingsKey() {
   // A level that fails stays none, and every level below it fails too.
-  settingsKeys_[0].Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ);
-  settingsKeys_[1].Open(settingsKeys_[0].get(), "Quennel Systems", KEY_READ);
-  settingsKeys_[2].Open(settingsKeys_[1].get(), "Corvane III Orb", KEY_READ | KEY_SET_VALUE);
+  settingsKeys_[0] = Os::OpenRegistryKey(HKEY_LOCAL_MACHINE, L"SOFTWARE", KEY_READ);
+  settingsKeys_[1] = Os::OpenRegistryKey(settingsKeys_[0].get(), L"Quennel Systems", KEY_READ);
+  settingsKeys_[2] =
+      Os::OpenRegistryKey(settingsKeys_[1].get(), L"Corvane III Orb", KEY_READ | KEY_SET_VALUE);
 }
 
 void CIxaConfigDialog::CloseSettingsKey() {
-  for (int level = 2; level >= 0; --level) settingsKeys_[level].Close();
+  for (int level = 2; level >= 0; --level) settingsKeys_[level].reset();
 }
 
 // The stored type is not examined; a value of any other size than 4 bytes

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include <psapi.h>
+
+#include "os/win32/unique_library.h"
 
 namespace Os {
 namespace {
@@ -71,15 +72,6 @@ bool ResolveEntries(HMODULE library, DebugHelp* e) {
          e->SymLoadModule64;
 }
 
-// Frees a library loaded here when it goes out of scope, unless kept.
-struct LibraryOwner {
-  HMODULE library;
-  ~LibraryOwner() {
-    if (library != nullptr) FreeLibrary(library);
-  }
-  HMODULE Keep() { return std::exchange(library, nullptr); }
-};
-
 }  // namespace
 
 CriticalSection& DebugHelpLock() {
@@ -93,12 +85,12 @@ const DebugHelp& DebugHelpEntries() { return gEntries; }
 bool LoadDebugHelp() {
   Key key(DebugHelpLock());
   if (gLibrary != nullptr) return true;
-  LibraryOwner owner{LoadLibraryInSearchOrder()};
-  if (owner.library == nullptr) return false;
+  UniqueLibrary library(LoadLibraryInSearchOrder());
+  if (!library) return false;
   DebugHelp entries{};
-  if (!ResolveEntries(owner.library, &entries)) return false;
+  if (!ResolveEntries(library.get(), &entries)) return false;
   gEntries = entries;
-  gLibrary = owner.Keep();
+  gLibrary = library.release();
   gEntries.SymInitialize(GetCurrentProcess(), nullptr, FALSE);
   // Line information, and no error boxes for unreadable modules.
   gEntries.SymSetOptions(gEntries.SymGetOptions() | SYMOPT_LOAD_LINES | SYMOPT_FAIL_CRITICAL_ERRORS);
@@ -110,16 +102,16 @@ bool LoadModuleSymbols(HANDLE process) {
   using ModuleText = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
   using ModuleInformation = BOOL(WINAPI*)(HANDLE, HMODULE, LPMODULEINFO, DWORD);
 
-  LibraryOwner psapi{LoadLibraryA("psapi.dll")};
-  if (psapi.library == nullptr) return false;
+  UniqueLibrary psapi(LoadLibraryA("psapi.dll"));
+  if (!psapi) return false;
   EnumModules enumModules;
   ModuleText fileName;
   ModuleText baseName;
   ModuleInformation information;
-  Resolve(psapi.library, "EnumProcessModules", &enumModules);
-  Resolve(psapi.library, "GetModuleFileNameExA", &fileName);
-  Resolve(psapi.library, "GetModuleBaseNameA", &baseName);
-  Resolve(psapi.library, "GetModuleInformation", &information);
+  Resolve(psapi.get(), "EnumProcessModules", &enumModules);
+  Resolve(psapi.get(), "GetModuleFileNameExA", &fileName);
+  Resolve(psapi.get(), "GetModuleBaseNameA", &baseName);
+  Resolve(psapi.get(), "GetModuleInformation", &information);
   if (!enumModules || !fileName || !baseName || !information) return false;
 
   constexpr DWORD kBufferBytes = 8096;

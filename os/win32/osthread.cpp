@@ -9,11 +9,12 @@
 #include "os/oslogcontexts.h"
 #include "os/osos.h"
 #include "os/osthreadname.h"
+#include "os/win32/handle.h"
 
 namespace Os {
 
 struct Thread::HandleRecord {
-  HANDLE handle = nullptr;
+  UniqueHandle handle;
   unsigned id = 0;
 };
 
@@ -43,9 +44,17 @@ std::wstring WidenName(const char* name) {
 
 constexpr const char* kSource = "os\\win32\\osthread";
 
-// Logs the failed step with its error code, then raises the code.
-void ReportCreationFailure(const char* step, unsigned line) {
+// Logs the failed step with its error code, then raises the code. A thread
+// that was created suspended has not run: it is ended here and its name
+// forgotten, and its handle is closed as the record goes with the failed
+// constructor.
+void ReportCreationFailure(const char* step, unsigned line, HANDLE suspended = nullptr,
+                           unsigned id = 0) {
   DWORD error = GetLastError();
+  if (suspended != nullptr) {
+    TerminateThread(suspended, error);
+    RemoveThreadName(id);
+  }
   Log::Context& context = Log::ThreadContext();
   if (context.IsEnabled(Log::kError)) {
     kel::text text = kel::text::Make(1500, 0);
@@ -60,29 +69,30 @@ void ReportCreationFailure(const char* step, unsigned line) {
 Thread::Thread(Procedure procedure, void* argument, const char* name, int priority,
                uint32_t stackSize)
     : record_(std::make_unique<HandleRecord>()) {
-  record_->handle = reinterpret_cast<HANDLE>(
-      _beginthreadex(nullptr, stackSize, procedure, argument, CREATE_SUSPENDED, &record_->id));
-  if (record_->handle == nullptr) {
+  record_->handle.reset(reinterpret_cast<HANDLE>(
+      _beginthreadex(nullptr, stackSize, procedure, argument, CREATE_SUSPENDED, &record_->id)));
+  HANDLE thread = record_->handle.get();
+  if (thread == nullptr) {
     record_->id = 0;
     ReportCreationFailure("_beginthreadex() failure:  ", 70);
   }
   int threadPriority = 0;
   if (ThreadPriorityFor(priority, &threadPriority) &&
-      !SetThreadPriority(record_->handle, threadPriority)) {
-    ReportCreationFailure("SetThreadPriority() failure:  ", 140);
+      !SetThreadPriority(thread, threadPriority)) {
+    ReportCreationFailure("SetThreadPriority() failure:  ", 140, thread, record_->id);
   }
   // Named while still suspended, so the thread's first log line has it.
   SetThreadName(record_->id, WidenName(name));
-  if (ResumeThread(record_->handle) == static_cast<DWORD>(-1)) {
-    ReportCreationFailure("ResumeThread() failure:  ", 152);
+  if (ResumeThread(thread) == static_cast<DWORD>(-1)) {
+    ReportCreationFailure("ResumeThread() failure:  ", 152, thread, record_->id);
   }
 }
 
 Thread::~Thread() { Join(); }
 
 bool Thread::Join() {
-  if (record_->handle == nullptr) return true;
-  DWORD result = WaitForSingleObject(record_->handle, INFINITE);
+  if (!record_->handle) return true;
+  DWORD result = WaitForSingleObject(record_->handle.get(), INFINITE);
   if (result != WAIT_OBJECT_0) {
     Log::Context& context = Log::ThreadContext();
     if (context.IsEnabled(Log::kError)) {
@@ -94,20 +104,18 @@ bool Thread::Join() {
     return false;
   }
   RemoveThreadName(record_->id);
-  CloseHandle(record_->handle);
-  record_->handle = nullptr;
+  record_->handle.reset();
   return true;
 }
 
 uint32_t Thread::GetId() const { return record_->id; }
 
-void* Thread::NativeHandle() const { return record_->handle; }
+void* Thread::NativeHandle() const { return record_->handle.get(); }
 
 void Thread::Abandon() {
-  if (record_->handle == nullptr) return;
+  if (!record_->handle) return;
   RemoveThreadName(record_->id);
-  CloseHandle(record_->handle);
-  record_->handle = nullptr;
+  record_->handle.reset();
 }
 
 uint32_t Thread::CurrentThreadId() { return GetCurrentThreadId(); }

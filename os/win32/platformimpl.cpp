@@ -1,6 +1,7 @@
 #include "os/win32/platformimpl.h"
 
 #include <cwchar>
+#include <memory>
 
 #include <windows.h>
 
@@ -29,8 +30,10 @@ bool ReadVersion(unsigned long* major, unsigned long* minor) {
   return true;
 }
 
-PlatformRecord* CreateRecord() {
-  auto* record = new PlatformRecord();
+// Kept for the life of the process once complete; a read that throws takes
+// the unfinished record with it.
+const PlatformRecord* CreateRecord() {
+  auto record = std::make_unique<PlatformRecord>();
   Registry::ReadString(HKEY_LOCAL_MACHINE, kRunTimeKey, L"RunTimeOEMRev", &record->oemRevision);
   Registry::ReadString(HKEY_LOCAL_MACHINE, kRunTimeKey, L"WEBuildDate", &record->buildDate);
   if (Registry::ReadString(HKEY_LOCAL_MACHINE, kProcessorKey, L"ProcessorNameString",
@@ -59,7 +62,7 @@ PlatformRecord* CreateRecord() {
   if (record->productType != kThisProduct) {
     OS_TRAP_IF("Unknown product type", "os\\win32\\platformimpl", 421);
   }
-  return record;
+  return record.release();
 }
 
 const PlatformRecord& TheRecord() {

@@ -172,6 +172,11 @@ TEST_F(ChildLog, FloodPeriodIsParsedWithItsBase) {
                                         {"TORK_LOG_FLOODCOUNT", "99999999999"}}));
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "settings period=0 count=4294967295");
+  // Set but empty, and longer than any number needs: both still parsed.
+  lines = Shapes(Run("flood-settings", {{"TORK_LOG_FLOODPERIOD", ""},
+                                        {"TORK_LOG_FLOODCOUNT", std::string(70, '0') + "12"}}));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "settings period=0 count=10");
 }
 
 TEST_F(ChildLog, AWriterThatThrowsIsReportedToTheOthers) {

@@ -58,6 +58,31 @@ TEST(StackTrace, FrameLineFormat) {
   EXPECT_NE((*lines)[0]->find(" + 0x"), std::string::npos);
 }
 
+// Two functions back to back, each in a section that the linker places in
+// name order: the first ends in a call that never returns, so its return
+// address is the second's first byte.
+extern "C" {
+__attribute__((naked, noinline, section(".text$ixa_walk_1"))) void EndsInACallThatNeverReturns() {
+  asm(".skip 11, 0xcc\n\tcall 1f\n1:");  // 16 bytes, the call last
+  __builtin_unreachable();
+}
+__attribute__((naked, noinline, section(".text$ixa_walk_2"))) void StartsWhereThatCallReturns() {
+  asm("ret");
+}
+}
+
+TEST(StackTrace, AReturnAddressAtTheNextFunctionNamesTheCaller) {
+  auto next = reinterpret_cast<Os::StackAddress>(&StartsWhereThatCallReturns);
+  ASSERT_EQ(next, reinterpret_cast<Os::StackAddress>(&EndsInACallThatNeverReturns) + 16);
+  Os::StackAddress addresses[2] = {next, next};
+  std::optional<Os::FrameLines> lines = Os::SymbolizeAddresses(addresses, 2);
+  ASSERT_TRUE(lines && (*lines)[0] && (*lines)[1]);
+  // Only the innermost entry is where its thread stands; the others are
+  // return addresses.
+  EXPECT_NE((*lines)[0]->find("] StartsWhereThatCallReturns + 0x0"), std::string::npos) << *(*lines)[0];
+  EXPECT_NE((*lines)[1]->find("] EndsInACallThatNeverReturns + 0x10"), std::string::npos) << *(*lines)[1];
+}
+
 std::atomic<bool> gParked{false};
 std::atomic<bool> gRelease{false};
 

@@ -10,6 +10,8 @@
 #include "child_process.h"
 #include "debug_output_listener.h"
 #include "os/osdialog.h"
+#include "os/ospriority.h"
+#include "os/win32/osprocess.h"
 #include "test_files.h"
 
 namespace {
@@ -116,6 +118,29 @@ TEST_F(ShowDialogTest, WithoutButtonZeroReturnsTheDefaultWithoutWaiting) {
   // The program still ran: its record appears.
   for (int i = 0; i < 200 && record_.Read().find("end\n") == std::string::npos; ++i) Sleep(25);
   EXPECT_EQ(Lines(record_.Read())[0], "arguments=-icon=1 -default=5 -escape=0 -message=\"info\"");
+}
+
+TEST_F(ShowDialogTest, AValueEndingInABackslashKeepsIt) {
+  ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "1");
+  EXPECT_EQ(Os::ShowDialog(L"C:\\folder\\", L"D:\\", 1, 0, 2, L"Keep", L"Skip\\", nullptr,
+                           nullptr, false, nullptr),
+            1);
+  std::string record = record_.Read();
+  EXPECT_NE(record.find("\nmessage=C:\\folder\\\ncaption=D:\\\n"), std::string::npos) << record;
+  EXPECT_NE(record.find("\nbutton1=Skip\\\n"), std::string::npos) << record;
+}
+
+uint32_t DialogProgramExitCode(const wchar_t* arguments) {
+  Os::Process program(Os::kDialogProgram, arguments, nullptr, false, false, false, Os::Normal);
+  uint32_t exitCode = 0;
+  EXPECT_TRUE(program.Wait(&exitCode, Os::Process::kInfinite));
+  return exitCode;
+}
+
+TEST_F(ShowDialogTest, AnUnparseableCommandLineExitsWithTheEscapeIndexOrSeven) {
+  ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "0");  // no message box about the fault
+  EXPECT_EQ(DialogProgramExitCode(L"-icon=1 -default=0 -escape=2 -message=\"open"), 2u);
+  EXPECT_EQ(DialogProgramExitCode(L"-icon=1 -bogus"), 7u);
 }
 
 // Moves the dialog program away for the life of the object.

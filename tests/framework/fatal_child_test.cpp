@@ -2,11 +2,13 @@
 // started again on one disabled case, with its output read through a pipe.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include <windows.h>
 
+#include "kellib/text.h"
 #include "os/osevent.h"
 #include "os/oslock.h"
 #include "os/ostls.h"
@@ -97,6 +99,13 @@ TEST(FatalChild, DISABLED_TlsSlotsExhausted) {
   std::fputs("survived\n", stderr);
 }
 
+TEST(FatalChild, DISABLED_FillBeyondAnyStorage) {
+  // The end offset would wrap to a small number that fits the storage.
+  kel::wtext text = kel::wtext::Make(L"abc");
+  text.AppendFill(L'x', SIZE_MAX - 1);
+  std::fputs("survived\n", stderr);
+}
+
 TEST(Fatal, SemaphoreCreationFailureWritesItsLineAndAborts) {
   ChildResult child = RunChildCase(L"SemaphoreNameTakenByAnEvent");
   EXPECT_EQ(kAbortExitCode, child.exitCode);
@@ -116,7 +125,8 @@ TEST(Fatal, SemaphorePutFailureWritesItsLineAndAborts) {
 }
 
 TEST(Fatal, TrapsAbort) {
-  for (const wchar_t* caseName : {L"PseudoBlockEndsWithoutHandler", L"TlsSlotsExhausted"}) {
+  for (const wchar_t* caseName :
+       {L"PseudoBlockEndsWithoutHandler", L"TlsSlotsExhausted", L"FillBeyondAnyStorage"}) {
     ChildResult child = RunChildCase(caseName);
     EXPECT_EQ(kAbortExitCode, child.exitCode);
     EXPECT_EQ(std::string::npos, child.output.find("survived")) << child.output;

@@ -8,6 +8,7 @@
 
 #include "os/osevent.h"
 #include "os/ostls.h"
+#include "os/win32/unique_resource.h"
 
 namespace {
 
@@ -184,6 +185,35 @@ TEST(PseudoBlock, OnlyTheOutermostEndNotifies) {
   }
   EXPECT_EQ(1, handler.ended);
   Os::PseudoBlockEvent::SetHandler(previous);
+}
+
+// Records what it closes and fails every close, as a stale handle would.
+struct RecordedTraits {
+  using Type = int;
+  static std::vector<int> closed;
+  static Type Invalid() { return 0; }
+  static bool IsValid(Type value) { return value != 0; }
+  static void Close(Type value) {
+    closed.push_back(value);
+    SetLastError(ERROR_INVALID_HANDLE);
+  }
+};
+std::vector<int> RecordedTraits::closed;
+
+TEST(UniqueResource, ClosesEachValueOnceAndKeepsTheLastError) {
+  RecordedTraits::closed.clear();
+  {
+    Os::UniqueResource<RecordedTraits> first(1);
+    Os::UniqueResource<RecordedTraits> second(std::move(first));
+    EXPECT_FALSE(first);
+    first = Os::UniqueResource<RecordedTraits>(2);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    first = std::move(second);  // closes 2
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    Os::UniqueResource<RecordedTraits> given(3);
+    EXPECT_EQ(given.release(), 3);
+  }
+  EXPECT_EQ(RecordedTraits::closed, (std::vector<int>{2, 1}));
 }
 
 }  // namespace

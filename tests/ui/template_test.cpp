@@ -100,7 +100,7 @@ std::vector<std::string> Numbers(int first, int last) {
   return items;
 }
 
-TEST_F(StatusWindowTest, ShowsTemplate1000AsDescribed) {
+TEST_F(StatusWindowTest, LaysOutItsControlsAndStartsWithApplyDisabled) {
   StartWindow();
   HWND w = Window();
   ExpectDialogFrame(w, "Vexa Visualiser", 232, 142);
@@ -161,7 +161,7 @@ const PatchBox kPatchBoxes[] = {
     {61, 357, 251, 114, 82, 1155},
 };
 
-TEST_F(StatusWindowTest, PatchDialogShowsTemplate1015AsDescribed) {
+TEST_F(StatusWindowTest, PatchDialogLaysOutSixtyFourRowsOfListsInSixteenBoxes) {
   StartWindow();
   ClickLater(IDC_PATCH);
   HWND patch = WaitForPatchDialog();

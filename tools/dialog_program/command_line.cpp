@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <cwchar>
 #include <cwctype>
 
 namespace {
@@ -32,7 +33,14 @@ class Reader {
     while (!AtEnd()) {
       wchar_t c = text_[pos_++];
       if (c == L'"') return true;
-      if (c == L'\\' && !AtEnd() && text_[pos_] == L'"') c = text_[pos_++];
+      if (c == L'\\' && !AtEnd() && text_[pos_] == L'"') {
+        if (ClosesValue(pos_ + 1)) {
+          value->push_back(c);
+          ++pos_;
+          return true;
+        }
+        c = text_[pos_++];
+      }
       value->push_back(c);
     }
     *error = L"unterminated quoted value";
@@ -40,6 +48,17 @@ class Reader {
   }
 
  private:
+  // The quoting backslashes every quote and doubles no backslash, so a
+  // value's own final backslash also comes out as \". Where that ends the
+  // text or stands before the next option, the quote closes the value.
+  bool ClosesValue(size_t next) const {
+    if (next == text_.size()) return true;
+    for (const wchar_t* option : {L" -caption=", L" -button", L" -dontask"}) {
+      if (text_.compare(next, std::wcslen(option), option) == 0) return true;
+    }
+    return false;
+  }
+
   const std::wstring& text_;
   size_t pos_ = 0;
 };
@@ -58,8 +77,9 @@ bool ParseNumber(const std::wstring& text, int* number) {
 }  // namespace
 
 std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments,
-                                                  std::wstring* error) {
+                                                  ParseFailure* failure) {
   DialogRequest request;
+  std::wstring* error = &failure->error;
   Reader reader(arguments);
   for (reader.SkipSpace(); !reader.AtEnd(); reader.SkipSpace()) {
     if (!reader.Take(L'-')) {
@@ -87,6 +107,7 @@ std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments,
         *error = L"option -" + name + L" needs a number";
         return std::nullopt;
       }
+      if (number == &request.escapeButton) failure->exitCode = request.escapeButton;
     } else if (name == L"message") {
       request.message = value;
     } else if (name == L"caption") {

@@ -15,12 +15,24 @@ struct DialogRequest {
   bool offerDontAsk = false;
 };
 
+// The exit code of a command line that names no button to report.
+constexpr int kNoButton = 7;
+
+// Why a command line could not be parsed, and what to exit with: the escape
+// index when -escape= was read before the fault, else kNoButton.
+struct ParseFailure {
+  std::wstring error;
+  int exitCode = kNoButton;
+};
+
 // Parses the argument text (the command line without the program name):
 // -icon=N -default=N -escape=N -message="..." -caption="..." -button0..3="..."
-// -dontask. Values may be quoted, with \" standing for a double quote inside.
-// Returns nothing and sets error on malformed input.
+// -dontask. Values may be quoted, with \" standing for a double quote inside,
+// except at the end of the text or before the next option, where it is a
+// final backslash and the closing quote. Returns nothing and fills failure on
+// malformed input.
 std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments,
-                                                  std::wstring* error);
+                                                  ParseFailure* failure);
 
 // The argument text of a full command line: what follows the program name.
 std::wstring ArgumentsOf(const std::wstring& commandLine);

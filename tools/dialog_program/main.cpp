@@ -54,20 +54,21 @@ void Record(const std::wstring& path, const std::wstring& arguments, const Dialo
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   std::wstring arguments = ArgumentsOf(GetCommandLineW());
-  std::wstring error;
-  std::optional<DialogRequest> request = ParseDialogArguments(arguments, &error);
+  ParseFailure failure;
+  std::optional<DialogRequest> request = ParseDialogArguments(arguments, &failure);
 
   std::wstring recordPath = Environment(L"IXA_DIALOG_RECORD");
   if (!recordPath.empty()) Record(recordPath, arguments, request ? &*request : nullptr);
 
   std::wstring press = Environment(L"IXA_DIALOG_AUTOPRESS");
   if (!request) {
-    std::fwprintf(stderr, L"durururu-dir32-udezar: %ls\n", error.c_str());
+    std::fwprintf(stderr, L"durururu-dir32-udezar: %ls\n", failure.error.c_str());
     if (press.empty()) {
-      MessageBoxW(nullptr, (L"Cannot show the dialog: " + error).c_str(), L"Dialog",
+      MessageBoxW(nullptr, (L"Cannot show the dialog: " + failure.error).c_str(), L"Dialog",
                   MB_ICONWARNING);
     }
-    return 0;
+    // As if dismissed with Escape, so that a fault never reads as a choice.
+    return failure.exitCode;
   }
 
   int autoPress = -1;
