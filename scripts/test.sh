@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds both architectures and runs every test inside
 # the private network sandbox: the x86_64 suite under 64-bit Wine on every
-# machine, the i686 suite where the kernel runs 32-bit programs. IXA_ARCHES
-# ("i686", "x86_64" or "i686 x86_64") overrides the choice.
+# machine, the i686 suite where the kernel runs 32-bit programs, each
+# followed by a 30-second stress run. IXA_ARCHES ("i686", "x86_64" or
+# "i686 x86_64") overrides the choice.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/arches.sh"
@@ -27,6 +28,8 @@ ran=()
 for arch in $ixa_arches; do
   echo "test: running the $arch suite"
   IXA_ARCH=$arch "$root/scripts/sandbox.sh" ctest --test-dir "$root/build/$arch" --output-on-failure
+  echo "test: stress run of the $arch build"
+  IXA_ARCH=$arch "$root/scripts/stress.sh" --seconds 30
   ran+=("$arch")
 done
 
