@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "loader/processor_api.h"
 #include "tests/network/network_support.h"
 #include "tests/support/test_support.h"
 #include "tools/processor_module/test_api.h"
@@ -26,7 +27,7 @@ namespace {
 constexpr size_t kLargeImageSize = 11000000;
 constexpr size_t kBufferSize = 11534336;
 constexpr int kRounds = 9;
-constexpr int kShutdownRounds = 3;
+constexpr int kShutdownRounds = 20;
 constexpr char kLargeModule[] = "processor_module_11mb.dll";
 
 double CounterMs(int64_t counter) {
@@ -147,7 +148,29 @@ struct ShutdownCase {
   const char* state;
   std::vector<std::string> console;  // empty: no simulator
   const char* readyWhen;              // simulator log text, or "running", "launched", "box"
+  bool moduleLaunched;                // ShutdownOB then also waits in the module's own
 };
+
+// The stand-in module's own ShutdownOB, called directly on a copy loaded
+// apart from the loader's: it waits for its frame thread, which sleeps
+// between frames. The loader's share in the launched states is measured
+// against this.
+std::vector<double> ModuleShutdownRounds() {
+  std::vector<double> rounds;
+  HMODULE module = LoadLibraryA("processor_module.dll");
+  auto launch = reinterpret_cast<LaunchOBExtFn>(reinterpret_cast<void*>(GetProcAddress(module, "LaunchOBExt")));
+  auto shutdown = reinterpret_cast<ShutdownModuleFn>(reinterpret_cast<void*>(GetProcAddress(module, "ShutdownOB")));
+  if (launch == nullptr || shutdown == nullptr) return rounds;
+  for (int round = 0; round < kShutdownRounds; ++round) {
+    launch(6600, 0);
+    Sleep(300);
+    double start = NowMs();
+    shutdown();
+    rounds.push_back(NowMs() - start);
+  }
+  FreeLibrary(module);
+  return rounds;
+}
 
 double ShutdownLatency(const ShutdownCase& c) {
   Host host;
@@ -176,24 +199,48 @@ double ShutdownLatency(const ShutdownCase& c) {
 
 void ShutdownBenchmark() {
   const ShutdownCase cases[] = {
-      {"discovery, no answer", {"--fault", "silent"}, "discovery request"},
-      {"discovery, wrong answers", {"--fault", "echo"}, "replied"},
-      {"discovery error box", {}, "box"},
-      {"transfer stalled mid-image", {"--fault", "stall"}, "stalling"},
-      {"waiting for the loaded report", {"--module", "processor_module_never_loaded.dll"}, "launched"},
-      {"module running", {}, "running"},
+      {"discovery, no answer", {"--fault", "silent"}, "discovery request", false},
+      {"discovery, wrong answers", {"--fault", "echo"}, "replied", false},
+      {"discovery error box", {}, "box", false},
+      {"transfer stalled mid-image", {"--fault", "stall"}, "stalling", false},
+      {"waiting for the loaded report", {"--module", "processor_module_never_loaded.dll"}, "launched", true},
+      {"module running", {}, "running", true},
   };
-  std::printf("ShutdownOB(false) latency, worst of %d rounds per state:\n", kShutdownRounds);
+  std::printf("ShutdownOB(false) latency, %d rounds per state:\n", kShutdownRounds);
+  std::vector<double> module = ModuleShutdownRounds();
+  double moduleMedian = module.empty() ? 0 : Median(module);
   double worst = 0;
   for (const ShutdownCase& c : cases) {
     ShutdownCase run = c;
     if (std::string(c.readyWhen) == "running") run.console = {"--fault", "none"};
-    double stateWorst = 0;
-    for (int round = 0; round < kShutdownRounds; ++round) stateWorst = std::max(stateWorst, ShutdownLatency(run));
-    worst = std::max(worst, stateWorst);
-    std::printf("  %-32s %7.1f ms\n", c.state, stateWorst);
+    std::vector<double> rounds;
+    int missed = 0;
+    for (int round = 0; round < kShutdownRounds; ++round) {
+      double ms = ShutdownLatency(run);
+      if (ms < 0) {
+        ++missed;
+      } else {
+        rounds.push_back(ms);
+      }
+    }
+    if (rounds.empty()) {
+      std::printf("  %-32s state never reached\n", c.state);
+      continue;
+    }
+    double stateWorst = *std::max_element(rounds.begin(), rounds.end());
+    // The error box is closed by a timer in its own message loop; the goal
+    // leaves that state out.
+    if (std::string(c.readyWhen) != "box") worst = std::max(worst, stateWorst - (c.moduleLaunched ? moduleMedian : 0));
+    std::printf("  %-32s median %6.1f ms, worst %6.1f ms", c.state, Median(rounds), stateWorst);
+    std::printf(missed ? "  (%d rounds did not reach the state)\n" : "\n", missed);
   }
-  std::printf("  worst overall                    %7.1f ms  (goal < 100 ms)\n", worst);
+  if (!module.empty()) {
+    std::printf("  %-32s median %6.1f ms, worst %6.1f ms\n", "the module's ShutdownOB alone", moduleMedian,
+                *std::max_element(module.begin(), module.end()));
+  }
+  // Conservative: a round's own wait in the module may exceed the median.
+  std::printf("  %-32s %17s worst %6.1f ms  (goal < 20 ms; error box aside, the module's median taken off)\n",
+              "the loader's own part", "", worst);
 }
 
 }  // namespace
