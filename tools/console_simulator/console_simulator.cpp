@@ -26,6 +26,7 @@ constexpr size_t kOversizeImage = 11534336 + 1;
 constexpr int kPollMs = 100;
 constexpr DWORD kRequestWaitMs = 5000;
 constexpr int kSendChunk = 1 << 20;
+constexpr DWORD kSendTimeoutMs = 2000;
 
 LARGE_INTEGER gFrequency;
 LARGE_INTEGER gStart;
@@ -212,6 +213,11 @@ class Console {
     int peerSize = sizeof(peer);
     Os::UniqueSocket connection(accept(listener_.get(), reinterpret_cast<sockaddr*>(&peer), &peerSize));
     if (!connection) return;
+    // Wine may leave a blocking send waiting for ever once the loader has
+    // dropped the connection; a bound lets the console serve the next one.
+    const DWORD sendTimeoutMs = kSendTimeoutMs;
+    setsockopt(connection.get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeoutMs),
+               sizeof(sendTimeoutMs));
     Log("connection from %s, accepted at counter %.3f ms", Address(peer).c_str(), CounterMs(Now()));
     uint8_t request[4];
     int got = 0;

@@ -36,7 +36,6 @@ constexpr int kLoadCycles = 20;
 constexpr double kCallLimitMs = 20000;
 constexpr DWORD kChildLimitMs = 40000;
 constexpr int kOtherPort = 6650;
-constexpr double kConsoleLookMs = 2000;
 constexpr int kApplyButton = 1003;
 constexpr int kUserNumberList = 1076;
 constexpr char kChildFlag[] = "--unload-child";
@@ -156,42 +155,18 @@ void TimedShutdown(const Exports& x, IxaBool closeWindow, Latency* latency) {
   ++latency->count;
 }
 
-// The console simulator on one port. Under Wine its blocking send() is not
-// woken when the loader drops the connection mid-image: no TCP connection
-// is left, yet the call never returns, and the simulator answers nobody
-// after that. One that has sat on an image request since the last look is
-// replaced.
+// The console simulator on one port.
 class Console {
  public:
-  Console(int port, const std::string& lifetime) : port_(port), lifetime_(lifetime) { Restart(); }
+  Console(int port, const std::string& lifetime) : port_(port), lifetime_(lifetime) {}
 
-  bool Ready() const { return simulator_->Ready(); }
-  std::string Log() const { return simulator_->Log(); }
-  int Replaced() const { return replaced_; }
-
-  void Restart() {
-    simulator_.reset();
-    simulator_ = std::make_unique<Simulator>(port_, std::vector<std::string>{"--lifetime", lifetime_});
-    lookedAt_ = 0;
-  }
-
-  void ReplaceIfStuck() {
-    std::string log = simulator_->Log();
-    size_t request = log.rfind("image request:");
-    bool lastLine = request != std::string::npos && log.find('\n', request) + 1 == log.size();
-    bool stuck = lastLine && log.size() == lookedAt_;
-    lookedAt_ = log.size();
-    if (!stuck) return;
-    Restart();
-    ++replaced_;
-  }
+  bool Ready() const { return simulator_.Ready(); }
+  std::string Log() const { return simulator_.Log(); }
 
  private:
   int port_;
   std::string lifetime_;
-  std::unique_ptr<Simulator> simulator_;
-  size_t lookedAt_ = 0;
-  int replaced_ = 0;
+  Simulator simulator_{port_, {"--lifetime", lifetime_}};
 };
 
 // ---- Phase 1: host threads against the control thread.
@@ -294,7 +269,7 @@ void ControlCycle(HWND window, const Exports& x, std::minstd_rand& random, Contr
 
 // Puts the settings back (the store keeps them where its key exists) and
 // checks that a plain start still reaches running after the churn.
-bool SettleAndStart(const Host& host, const Exports& x, const std::vector<Console*>& consoles, ControlRun* run) {
+bool SettleAndStart(const Host& host, const Exports& x, ControlRun* run) {
   Sleep(500);  // clicks still queued run first
   EditPort(host.window, run->homePort);
   EditUserNumber(host.window, run->homeUserNumber);
@@ -303,7 +278,6 @@ bool SettleAndStart(const Host& host, const Exports& x, const std::vector<Consol
     SendMessageA(host.window, WM_COMMAND, MAKEWPARAM(kApplyButton, BN_CLICKED), 0);
   }
   TimedShutdown(x, 0, &run->shutdown);
-  for (Console* console : consoles) console->Restart();
   gRunning.Reset();
   {
     Inside in(gControl, "StartDetect");
@@ -315,7 +289,7 @@ bool SettleAndStart(const Host& host, const Exports& x, const std::vector<Consol
   return running;
 }
 
-bool ControlPhase(const Host& host, double seconds, const std::vector<Console*>& consoles, ControlRun* run) {
+bool ControlPhase(const Host& host, double seconds, ControlRun* run) {
   gPhase = "host threads against start, stop, Reconnect and Apply";
   const double start = NowMs();
   Exports x = BindExports(host.dll);
@@ -325,24 +299,20 @@ bool ControlPhase(const Host& host, double seconds, const std::vector<Console*>&
   std::vector<std::thread> threads;
   for (int i = 0; i < kHostThreads; ++i) threads.emplace_back([&, i] { CallExports(x, gSlots[i], stop); });
   std::minstd_rand random(11);
-  double lookedAt = start;
   while (NowMs() - start < seconds * 1000 || run->cycles < kMinControlCycles) {
     ControlCycle(host.window, x, random, run);
-    if (NowMs() - lookedAt < kConsoleLookMs) continue;
-    for (Console* console : consoles) console->ReplaceIfStuck();
-    lookedAt = NowMs();
   }
   run->seconds = (NowMs() - start) / 1000;
-  bool started = SettleAndStart(host, x, consoles, run);
+  bool started = SettleAndStart(host, x, run);
   stop = true;
   for (std::thread& thread : threads) thread.join();
   return started;
 }
 
-void PrintControlRun(const ControlRun& run, int consolesReplaced) {
+void PrintControlRun(const ControlRun& run) {
   std::printf("control thread: %d cycles in %.1f s, each StartDetect then", run.cycles, run.seconds);
   for (int op = 0; op < kOperations; ++op) std::printf("%s %s %d", op ? "," : "", kOperationNames[op], run.done[op]);
-  std::printf("\nsimulators replaced after sitting on a dropped connection: %d\n", consolesReplaced);
+  std::printf("\n");
   for (int i = 0; i < kHostThreads; ++i) {
     std::printf("%s: %llu calls\n", gSlots[i].name.c_str(), static_cast<unsigned long long>(gSlots[i].calls.load()));
   }
@@ -473,12 +443,12 @@ int main(int argc, char** argv) {
 
   int passed = 0;
   ControlRun control;
-  passed += ControlPhase(*host, seconds, {&console, &otherConsole}, &control);
+  passed += ControlPhase(*host, seconds, &control);
   {
     Inside in(gControl, "ShutdownOB(1) and FreeLibrary");
     host.reset();
   }
-  PrintControlRun(control, console.Replaced() + otherConsole.Replaced());
+  PrintControlRun(control);
   Latency unload;
   passed += LoadCycles(&unload);
   passed += RunUnloadChild();
