@@ -6,11 +6,7 @@
 
 #include <winsock2.h>
 
-// The console's TCP image service: one request, then the module file until
-// the console closes the connection.
-constexpr uint8_t kImageRequest[4] = {0xFA, 0xFA, 0x00, 0x0A};
-// The most the loader ever holds; an image that fills it is refused.
-constexpr size_t kImageBufferSize = 11534336;
+#include "loader/console_protocol.h"
 
 // A received processor module image.
 struct DpImage {

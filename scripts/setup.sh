@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and running the project needs on Debian 12 (as root):
 # both cross compilers, 64-bit Wine, and 32-bit Wine where the kernel runs
-# 32-bit programs.
+# 32-bit programs; llvm-dlltool for the MSVC import library; tcpdump and
+# tshark for the dissector test.
 set -euo pipefail
 source "$(dirname "$0")/arches.sh"
 
@@ -27,8 +28,10 @@ install_missing() {
   rm -f "$log"
 }
 
+# tshark's package asks whether users may capture; answered (no) beforehand.
+echo 'wireshark-common wireshark-common/install-setuid boolean false' | debconf-set-selections
 install_missing \
-  binutils cmake ninja-build googletest \
+  binutils cmake ninja-build googletest llvm tcpdump tshark \
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 \
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 \
   wine wine64 xvfb xauth iproute2 util-linux procps

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds both architectures and runs every test inside
-# the private network sandbox: the x86_64 suite under 64-bit Wine on every
-# machine, the i686 suite where the kernel runs 32-bit programs, each
-# followed by a 30-second stress run. IXA_ARCHES ("i686", "x86_64" or
-# "i686 x86_64") overrides the choice.
+# Sets up the machine, builds both architectures, packs and checks the
+# release package, and runs every test inside the private network sandbox:
+# the x86_64 suite under 64-bit Wine on every machine, the i686 suite where
+# the kernel runs 32-bit programs, each followed by a 30-second stress run.
+# IXA_ARCHES ("i686", "x86_64" or "i686 x86_64") overrides the choice.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/arches.sh"
@@ -18,6 +18,9 @@ for arch in i686 x86_64; do
   IXA_ARCH=$arch "$root/scripts/build.sh"
 done
 "$root/scripts/check-i686-dll.sh"
+echo "test: packing and checking the release package"
+"$root/scripts/package.sh"
+"$root/tests/package/check_package.sh" "$root"/build/package/IxaLoader-*-win32.zip
 
 if [[ " $ixa_arches " == *" i686 "* && $ixa_i686_runs != yes ]]; then
   echo "test: stopping: IXA_ARCHES asks for the i686 suite, but this kernel runs no 32-bit programs (32-bit emulation is off)" >&2

@@ -13,16 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "loader/console_protocol.h"
 #include "os/win32/unique_socket.h"
 #include "tools/console_simulator/simulator_options.h"
 
 namespace {
 
-constexpr uint8_t kDiscoveryRequest[4] = {0x83, 0xF8, 0xB5, 0x23};
-constexpr uint8_t kDiscoveryReply[4] = {0x83, 0xF9, 0xB5, 0x23};
-constexpr uint8_t kImageRequest[4] = {0xFA, 0xFA, 0x00, 0x0A};
 // One byte more than the loader's image buffer holds.
-constexpr size_t kOversizeImage = 11534336 + 1;
+constexpr size_t kOversizeImage = kImageBufferSize + 1;
 constexpr int kPollMs = 100;
 constexpr DWORD kRequestWaitMs = 5000;
 constexpr int kSendChunk = 1 << 20;

@@ -1,0 +1,49 @@
+# The release package: the library with both import libraries, the header,
+# the integration guide, the tools to try it without a console and the
+# example sources, zipped by CPack with a SHA256SUMS over every file.
+#   bash scripts/package.sh
+
+# The MSVC form of the import library, made from the same .def.
+find_program(IXA_LLVM_DLLTOOL llvm-dlltool REQUIRED)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(ixa_import_machine i386)
+  set(ixa_package_system win32)
+else()
+  set(ixa_import_machine i386:x86-64)
+  set(ixa_package_system win64)
+endif()
+set(ixa_msvc_import ${CMAKE_BINARY_DIR}/lib/IxaLoader.lib)
+add_custom_command(OUTPUT ${ixa_msvc_import}
+  COMMAND ${IXA_LLVM_DLLTOOL} -m ${ixa_import_machine} -d ${PROJECT_SOURCE_DIR}/loader/IxaLoader.def
+    -l ${ixa_msvc_import}
+  DEPENDS ${PROJECT_SOURCE_DIR}/loader/IxaLoader.def)
+add_custom_target(ixa_msvc_import ALL DEPENDS ${ixa_msvc_import})
+
+install(TARGETS IxaLoader RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+install(FILES ${ixa_msvc_import} ${PROJECT_SOURCE_DIR}/loader/IxaLoader.def DESTINATION lib)
+install(FILES ${PROJECT_SOURCE_DIR}/include/IxaLoader.h DESTINATION include)
+install(TARGETS ixa_probe console_simulator sample_host dialog_program RUNTIME DESTINATION bin)
+install(FILES $<TARGET_FILE:processor_module> DESTINATION bin)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/INTEGRATION.md DESTINATION doc)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+
+# The examples keep their source paths, so that they build from the package
+# alone with -I examples -I include.
+foreach(source
+    tools/sample_host/sample_host.cpp tools/processor_module/test_api.h
+    tools/probe/ixa_probe.cpp tools/probe/probe_options.h tools/probe/probe_options.cpp
+    tools/probe/stored_port.h tools/probe/stored_port.cpp tools/probe/console_exchange.h
+    tools/probe/console_exchange.cpp tools/probe/pe_image.h tools/probe/pe_image.cpp
+    tools/probe/processor_entry_points.h
+    loader/console_protocol.h os/win32/unique_socket.h ui/registry_key.h)
+  get_filename_component(folder ${source} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/${source} DESTINATION examples/${folder})
+endforeach()
+
+# Last, so that it covers everything installed before it.
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/write_sha256sums.cmake)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME IxaLoader)
+set(CPACK_PACKAGE_FILE_NAME IxaLoader-${PROJECT_VERSION}-${ixa_package_system})
+include(CPack)

@@ -1,0 +1,11 @@
+# Install step: SHA256SUMS over every installed file, in sha256sum's format.
+set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+file(GLOB_RECURSE files RELATIVE "${root}" "${root}/*")
+list(REMOVE_ITEM files SHA256SUMS)
+list(SORT files)
+set(sums "")
+foreach(file IN LISTS files)
+  file(SHA256 "${root}/${file}" hash)
+  string(APPEND sums "${hash}  ${file}\n")
+endforeach()
+file(WRITE "${root}/SHA256SUMS" "${sums}")

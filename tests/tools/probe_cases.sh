@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# ixa_probe against the console simulator, one row per fault mode: the
+# probe's exit code and, in order, every line it must print (extended
+# regular expressions; CONSOLE is the console's line, PORT the row's port).
+# Runs in the bin folder inside scripts/sandbox.sh.
+set -euo pipefail
+run=$(cd "$(dirname "$0")/../.." && pwd)/scripts/wine-run.sh
+log=probe_cases_simulator.log
+console='^console 127\.0\.0\.1:PORT replied in [0-9]+ ms$'
+# fault ; module ; probe arguments ; exit code ; lines
+rows=$(sed 's/ ; /\t/g' <<'EOF'
+none ; processor_module.dll ; - ; 0 ; CONSOLE
+none ; processor_module.dll ; --fetch ; 0 ; CONSOLE ; ^image [0-9]+ bytes, (i386|x86-64), 16 of 16 entry points$
+none ; processor_module_missing_entry.dll ; --fetch ; 1 ; CONSOLE ; ^image [0-9]+ bytes, (i386|x86-64), 15 of 16 entry points$ ; ^missing: DisconnectFromNode$
+silent ; processor_module.dll ; --fetch ; 1 ; ^no console answered on port PORT within 1000 ms$
+echo ; processor_module.dll ; --fetch ; 1 ; ^ignored reply from 127\.0\.0\.1: 83 f8 b5 23$ ; ^no console answered
+short-reply ; processor_module.dll ; - ; 1 ; ^ignored reply from 127\.0\.0\.1: 83 f9 b5$ ; ^no console answered
+long-reply ; processor_module.dll ; - ; 1 ; ^ignored reply from 127\.0\.0\.1: 83 f9 b5 23 00$ ; ^no console answered
+refuse ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^cannot connect to 127\.0\.0\.1:PORT: Winsock error 10061$
+close-at-once ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image 0 bytes: not a Windows DLL$
+cut ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image [0-9]+ bytes: not a Windows DLL$
+stall ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image transfer stalled after [0-9]+ bytes$
+oversize ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image transfer exceeded 11534336 bytes, more than the loader accepts$
+not-dll ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image 110592 bytes: not a Windows DLL$
+none ; processor_module.dll ; --timeout-ms 0 ; 2
+EOF
+)
+
+failures=0
+port=6700
+while IFS=$'\t' read -r -a row; do
+  port=$((port + 1))
+  fault=${row[0]} module=${row[1]} arguments=${row[2]} status=${row[3]}
+  [ "$arguments" != - ] || arguments=
+  expected=("${row[@]:4}")
+  rm -f "$log"
+  "$run" console_simulator.exe --port "$port" --fault "$fault" --module "$module" --lifetime 60 --log "$log" \
+    >/dev/null 2>&1 &
+  simulator=$!
+  for _ in $(seq 100); do
+    grep -q "ready:" "$log" 2>/dev/null && break
+    sleep 0.1
+  done
+  got=0
+  # shellcheck disable=SC2086 # the arguments are words
+  output=$("$run" ixa_probe.exe --port "$port" --timeout-ms 1000 $arguments 2>/dev/null | tr -d '\r') || got=$?
+  kill "$simulator" 2>/dev/null || true
+  wait "$simulator" 2>/dev/null || true
+  lines=()
+  [ -z "$output" ] || mapfile -t lines <<<"$output"
+  verdict=ok
+  if [ "$got" != "$status" ] || [ ${#lines[@]} != ${#expected[@]} ]; then
+    verdict="exit $got (want $status), ${#lines[@]} lines (want ${#expected[@]})"
+  fi
+  for i in "${!expected[@]}"; do
+    pattern=${expected[$i]/#CONSOLE/$console}
+    [[ "${lines[$i]:-}" =~ ${pattern//PORT/$port} ]] || verdict="line $((i + 1)) does not match '$pattern'"
+  done
+  if [ "$verdict" = ok ]; then
+    echo "ok    $fault $module ${row[2]}"
+  else
+    echo "FAIL  $fault $module ${row[2]}: $verdict; the probe printed:"
+    printf '        %s\n' "${lines[@]}"
+    failures=$((failures + 1))
+  fi
+done <<<"$rows"
+rm -f "$log"
+echo "probe cases: $failures failed"
+[ "$failures" = 0 ]

@@ -1,0 +1,46 @@
+#pragma once
+
+// The probe's side of the console protocol: one discovery broadcast and one
+// image transfer. The wire format is the loader's own; the waits are the
+// probe's (select with a time limit), so every step ends on its own.
+
+#include <winsock2.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+struct Datagram {
+  sockaddr_in sender;
+  std::vector<uint8_t> bytes;
+  uint32_t elapsedMs;  // since the broadcast
+};
+
+// Whether a datagram is a console's discovery reply, judged as the loader
+// judges it: exactly the four reply bytes.
+bool IsDiscoveryReply(const Datagram& datagram);
+
+// Broadcasts the discovery request once on the port and hands each datagram
+// that arrives within timeoutMs to onDatagram. 0, or the Winsock error that
+// ended the discovery.
+int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const Datagram&)>& onDatagram);
+
+enum class TransferOutcome {
+  Complete,       // the console closed the connection
+  Stalled,        // no data for the time limit
+  TooLarge,       // more than the loader's image buffer holds
+  ConnectFailed,  // error says why
+  Failed,         // error says why
+};
+
+struct Transfer {
+  TransferOutcome outcome = TransferOutcome::Failed;
+  int error = 0;
+  std::vector<uint8_t> image;  // what arrived, whatever the outcome
+};
+
+// Asks the console for its image and receives it as the loader does: into
+// one buffer of the loader's size, complete when the console closes the
+// connection. Waits at most timeoutMs for the connection and for each piece.
+Transfer FetchImage(const sockaddr_in& console, uint32_t timeoutMs);

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <cstdint>
+
+// The port the loader on this machine would use: its stored "port" setting,
+// or 6600 when there is none.
+uint32_t StoredPort();

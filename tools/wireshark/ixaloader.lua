@@ -1,0 +1,119 @@
+-- Wireshark dissector for IxaLoader's console protocol, both parts on one
+-- port (the preference ixadisc.port, default 6600):
+--   ixadisc   UDP: the loader's broadcast "Discovery request" and a console's
+--             "Discovery reply", four bytes each; anything else is malformed.
+--   ixaimage  TCP: the loader's "Image request", then the processor module,
+--             reassembled from the whole stream up to the console's FIN.
+-- Load it for one run with  tshark -X lua_script:ixaloader.lua  or
+-- wireshark -X lua_script:ixaloader.lua, or for good by copying it into the
+-- personal Lua plugins folder (Help > About > Folders).
+
+local DISCOVERY_REQUEST = 0x83F8B523
+local DISCOVERY_REPLY = 0x83F9B523
+local IMAGE_REQUEST = 0xFAFA000A
+-- packet_info.h's value, not exported to Lua: reassemble up to the FIN.
+local DESEGMENT_UNTIL_FIN = 0x0ffffffe
+
+local tcp_fin = Field.new("tcp.flags.fin")
+
+-- Discovery ------------------------------------------------------------------
+
+local disc = Proto("ixadisc", "IxaLoader Console Discovery")
+local disc_message = ProtoField.uint32("ixadisc.message", "Message", base.HEX,
+  { [DISCOVERY_REQUEST] = "Discovery request", [DISCOVERY_REPLY] = "Discovery reply" })
+local disc_data = ProtoField.bytes("ixadisc.data", "Data")
+local disc_malformed = ProtoExpert.new("ixadisc.malformed", "Malformed discovery datagram",
+  expert.group.MALFORMED, expert.severity.ERROR)
+disc.fields = { disc_message, disc_data }
+disc.experts = { disc_malformed }
+disc.prefs.port = Pref.uint("Port", 6600, "UDP and TCP port of console discovery and image transfer")
+
+function disc.dissector(tvb, pinfo, tree)
+  pinfo.cols.protocol = "IXADISC"
+  local root = tree:add(disc, tvb())
+  local length = tvb:len()
+  local value = length == 4 and tvb(0, 4):uint() or nil
+  if value == DISCOVERY_REQUEST or value == DISCOVERY_REPLY then
+    root:add(disc_message, tvb(0, 4))
+    pinfo.cols.info = value == DISCOVERY_REQUEST and "Discovery request" or "Discovery reply"
+  else
+    if length > 0 then root:add(disc_data, tvb()) end
+    root:add_proto_expert_info(disc_malformed, string.format("Malformed discovery datagram (%d bytes)", length))
+    pinfo.cols.info = string.format("Malformed discovery datagram (%d bytes)", length)
+  end
+  return length
+end
+
+-- Image transfer ---------------------------------------------------------------
+
+local image = Proto("ixaimage", "IxaLoader Image Transfer")
+local image_request = ProtoField.uint32("ixaimage.request", "Image request", base.HEX)
+local image_data = ProtoField.bytes("ixaimage.image", "Image")
+local image_length = ProtoField.uint32("ixaimage.length", "Image length", base.DEC)
+local image_malformed = ProtoExpert.new("ixaimage.malformed", "Malformed image request",
+  expert.group.MALFORMED, expert.severity.ERROR)
+image.fields = { image_request, image_data, image_length }
+image.experts = { image_malformed }
+
+-- The loader's side: four bytes, once.
+local function dissect_request(tvb, pinfo, tree)
+  if tvb:len() < 4 then
+    pinfo.desegment_offset = 0
+    pinfo.desegment_len = 4 - tvb:len()
+    return
+  end
+  pinfo.cols.protocol = "IXAIMAGE"
+  local root = tree:add(image, tvb())
+  if tvb:len() == 4 and tvb(0, 4):uint() == IMAGE_REQUEST then
+    root:add(image_request, tvb(0, 4))
+    pinfo.cols.info = "Image request"
+  else
+    root:add_proto_expert_info(image_malformed, string.format("Malformed image request (%d bytes)", tvb:len()))
+    pinfo.cols.info = string.format("Malformed image request (%d bytes)", tvb:len())
+  end
+  return tvb:len()
+end
+
+-- The console's side: the module file, ended by the console closing.
+local function dissect_image(tvb, pinfo, tree)
+  local fin = tcp_fin()
+  if not (fin and fin.value) then
+    pinfo.desegment_offset = 0
+    pinfo.desegment_len = DESEGMENT_UNTIL_FIN
+    return
+  end
+  pinfo.cols.protocol = "IXAIMAGE"
+  local root = tree:add(image, tvb())
+  if tvb:len() > 0 then root:add(image_data, tvb()) end
+  root:add(image_length, tvb:len()):set_generated()
+  pinfo.cols.info = string.format("Image, %d bytes", tvb:len())
+  return tvb:len()
+end
+
+function image.dissector(tvb, pinfo, tree)
+  local port = disc.prefs.port
+  if pinfo.dst_port == port then return dissect_request(tvb, pinfo, tree) end
+  if pinfo.src_port == port then return dissect_image(tvb, pinfo, tree) end
+  return 0
+end
+
+-- Registration on the port ------------------------------------------------------
+
+local registered_port
+
+local function register(port)
+  local udp, tcp = DissectorTable.get("udp.port"), DissectorTable.get("tcp.port")
+  if registered_port then
+    udp:remove(registered_port, disc)
+    tcp:remove(registered_port, image)
+  end
+  udp:add(port, disc)
+  tcp:add(port, image)
+  registered_port = port
+end
+
+function disc.prefs_changed()
+  if disc.prefs.port ~= registered_port then register(disc.prefs.port) end
+end
+
+register(disc.prefs.port)
