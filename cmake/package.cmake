@@ -34,8 +34,8 @@ foreach(source
     tools/probe/ixa_probe.cpp tools/probe/probe_options.h tools/probe/probe_options.cpp
     tools/probe/stored_port.h tools/probe/stored_port.cpp tools/probe/console_exchange.h
     tools/probe/console_exchange.cpp tools/probe/pe_image.h tools/probe/pe_image.cpp
-    tools/probe/processor_entry_points.h
-    loader/console_protocol.h os/win32/unique_socket.h ui/registry_key.h)
+    loader/console_protocol.h loader/processor_api.h os/win32/unique_resource.h os/win32/unique_socket.h
+    os/win32/unique_registry_key.h)
   get_filename_component(folder ${source} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/${source} DESTINATION examples/${folder})
 endforeach()

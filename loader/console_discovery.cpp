@@ -1,7 +1,6 @@
 #include "loader/console_discovery.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "loader/socket_wait.h"
 #include "loader/status_report.h"
@@ -65,12 +64,7 @@ bool ScanForConsole(sockaddr_in* console, uint32_t port) {
   Os::UniqueSocket udp = OpenDiscoverySocket();
   if (!udp) return false;
 
-  sockaddr_in everyone{};
-  everyone.sin_family = AF_INET;
-  everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-  everyone.sin_port = htons(static_cast<u_short>(port));
-  if (sendto(udp.get(), reinterpret_cast<const char*>(kDiscoveryRequest), sizeof(kDiscoveryRequest), 0,
-             reinterpret_cast<const sockaddr*>(&everyone), sizeof(everyone)) == SOCKET_ERROR) {
+  if (SendDiscoveryRequest(udp.get(), static_cast<uint16_t>(port)) == SOCKET_ERROR) {
     PrintSocketError("Broadcast failed, error %i\n");
     // No route (an offline laptop) fails at once: wait as long as a reply
     // would have been awaited, so the scan does not spin.
@@ -100,7 +94,7 @@ bool ScanForConsole(sockaddr_in* console, uint32_t port) {
     PrintSocketError("Recieve failed, error %i\n");
     return false;
   }
-  if (received != sizeof(kDiscoveryReply) || std::memcmp(reply, kDiscoveryReply, sizeof(reply)) != 0) {
+  if (!IsDiscoveryReply(reply, static_cast<size_t>(received))) {
     return false;
   }
   *console = sender;

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include <winsock2.h>
 
 // What a console and the loader say to each other on the configured port:
 // raw bytes, no framing beyond what is shown here.
@@ -17,3 +20,23 @@ constexpr uint32_t kDiscoveryTimeoutMs = 5000;
 constexpr uint8_t kImageRequest[4] = {0xFA, 0xFA, 0x00, 0x0A};
 // The most the loader ever holds; an image that fills it is refused.
 constexpr size_t kImageBufferSize = 11534336;
+
+// Broadcasts the discovery request on the port; sendto's result.
+inline int SendDiscoveryRequest(SOCKET udp, uint16_t port) {
+  sockaddr_in everyone{};
+  everyone.sin_family = AF_INET;
+  everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  everyone.sin_port = htons(port);
+  return sendto(udp, reinterpret_cast<const char*>(kDiscoveryRequest), sizeof(kDiscoveryRequest), 0,
+                reinterpret_cast<const sockaddr*>(&everyone), sizeof(everyone));
+}
+
+// Only the exact four bytes count as a console's answer.
+inline bool IsDiscoveryReply(const uint8_t* bytes, size_t size) {
+  return size == sizeof(kDiscoveryReply) && std::memcmp(bytes, kDiscoveryReply, size) == 0;
+}
+
+// Asks a connected console for its module; send's result.
+inline int SendImageRequest(SOCKET tcp) {
+  return send(tcp, reinterpret_cast<const char*>(kImageRequest), sizeof(kImageRequest), 0);
+}

@@ -89,7 +89,7 @@ TransferResult FetchImage(const sockaddr_in& console, DpImage* image) {
     return TransferResult::NoSocket;
   }
   if (!Connect(tcp.get(), console)) return TransferResult::Failed;
-  if (send(tcp.get(), reinterpret_cast<const char*>(kImageRequest), sizeof(kImageRequest), 0) == SOCKET_ERROR) {
+  if (SendImageRequest(tcp.get()) == SOCKET_ERROR) {
     ReportStatus(0, "Error requesting DP image");
     return TransferResult::Failed;
   }

@@ -26,5 +26,15 @@ typedef int32_t(__cdecl* GetLoaderVersionFn)(int32_t* version);
 typedef int32_t(__cdecl* ChangeUserNumFn)(int32_t userNumber);
 }
 
+// The sixteen names the loader binds, in binding order; a module that lacks
+// any of them is refused.
+constexpr const char* kProcessorEntryPoints[] = {
+    "GetNumPorts",       "GetNumChannels",      "GetPortBuffer",    "LaunchOBExt",
+    "GetAvailableNodes", "ConnectToNode",       "DisconnectFromNode", "ShutdownOB",
+    "SetStatusCallback", "StartPatchOperation", "SendPatch",        "FinishPatchOperation",
+    "ClearPatchFromOB",  "SendMIDICommands",    "GetLoaderVersion", "ChangeUserNum",
+};
+constexpr int kProcessorEntryPointCount = sizeof(kProcessorEntryPoints) / sizeof(kProcessorEntryPoints[0]);
+
 // The loader's own version times 100; a module asking for more is refused.
 constexpr int32_t kLoaderVersion = 310;

@@ -29,24 +29,27 @@ bool MakeImagePath(char* buffer, size_t size) {
 bool BindProcessorTable(HMODULE module) {
   if (module == nullptr) return false;
   ProcessorTable& t = Loader().table;
-  // Every name is looked up, in this order, even after one is missing.
+  // Every name is looked up, in kProcessorEntryPoints' order, even after
+  // one is missing.
+  const char* const* name = kProcessorEntryPoints;
   bool all = true;
-  all &= Bind(module, "GetNumPorts", t.GetNumPorts);
-  all &= Bind(module, "GetNumChannels", t.GetNumChannels);
-  all &= Bind(module, "GetPortBuffer", t.GetPortBuffer);
-  all &= Bind(module, "LaunchOBExt", t.LaunchOBExt);
-  all &= Bind(module, "GetAvailableNodes", t.GetAvailableNodes);
-  all &= Bind(module, "ConnectToNode", t.ConnectToNode);
-  all &= Bind(module, "DisconnectFromNode", t.DisconnectFromNode);
-  all &= Bind(module, "ShutdownOB", t.ShutdownOB);
-  all &= Bind(module, "SetStatusCallback", t.SetStatusCallback);
-  all &= Bind(module, "StartPatchOperation", t.StartPatchOperation);
-  all &= Bind(module, "SendPatch", t.SendPatch);
-  all &= Bind(module, "FinishPatchOperation", t.FinishPatchOperation);
-  all &= Bind(module, "ClearPatchFromOB", t.ClearPatchFromOB);
-  all &= Bind(module, "SendMIDICommands", t.SendMIDICommands);
-  all &= Bind(module, "GetLoaderVersion", t.GetLoaderVersion);
-  all &= Bind(module, "ChangeUserNum", t.ChangeUserNum);
+  all &= Bind(module, *name++, t.GetNumPorts);
+  all &= Bind(module, *name++, t.GetNumChannels);
+  all &= Bind(module, *name++, t.GetPortBuffer);
+  all &= Bind(module, *name++, t.LaunchOBExt);
+  all &= Bind(module, *name++, t.GetAvailableNodes);
+  all &= Bind(module, *name++, t.ConnectToNode);
+  all &= Bind(module, *name++, t.DisconnectFromNode);
+  all &= Bind(module, *name++, t.ShutdownOB);
+  all &= Bind(module, *name++, t.SetStatusCallback);
+  all &= Bind(module, *name++, t.StartPatchOperation);
+  all &= Bind(module, *name++, t.SendPatch);
+  all &= Bind(module, *name++, t.FinishPatchOperation);
+  all &= Bind(module, *name++, t.ClearPatchFromOB);
+  all &= Bind(module, *name++, t.SendMIDICommands);
+  all &= Bind(module, *name++, t.GetLoaderVersion);
+  all &= Bind(module, *name++, t.ChangeUserNum);
+  static_assert(kProcessorEntryPointCount == 16, "one slot per name");
   return all;
 }
 

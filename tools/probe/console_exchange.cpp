@@ -1,7 +1,6 @@
 #include "tools/probe/console_exchange.h"
 
 #include <chrono>
-#include <cstring>
 
 #include "loader/console_protocol.h"
 #include "os/win32/unique_socket.h"
@@ -89,8 +88,7 @@ void Receive(SOCKET tcp, uint32_t timeoutMs, Transfer* transfer) {
 }  // namespace
 
 bool IsDiscoveryReply(const Datagram& datagram) {
-  return datagram.bytes.size() == sizeof(kDiscoveryReply) &&
-         std::memcmp(datagram.bytes.data(), kDiscoveryReply, sizeof(kDiscoveryReply)) == 0;
+  return IsDiscoveryReply(datagram.bytes.data(), datagram.bytes.size());
 }
 
 int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const Datagram&)>& onDatagram) {
@@ -100,13 +98,8 @@ int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const D
                          sizeof(broadcast)) != 0) {
     return WSAGetLastError();
   }
-  sockaddr_in everyone{};
-  everyone.sin_family = AF_INET;
-  everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-  everyone.sin_port = htons(port);
   const Clock::time_point start = Clock::now();
-  if (sendto(udp.get(), reinterpret_cast<const char*>(kDiscoveryRequest), sizeof(kDiscoveryRequest), 0,
-             reinterpret_cast<const sockaddr*>(&everyone), sizeof(everyone)) == SOCKET_ERROR) {
+  if (SendDiscoveryRequest(udp.get(), port) == SOCKET_ERROR) {
     return WSAGetLastError();
   }
   std::vector<uint8_t> buffer(kDatagramBufferSize);
@@ -141,7 +134,7 @@ Transfer FetchImage(const sockaddr_in& console, uint32_t timeoutMs) {
     return transfer;
   }
   // Four bytes always fit an empty send buffer, even without blocking.
-  if (send(tcp.get(), reinterpret_cast<const char*>(kImageRequest), sizeof(kImageRequest), 0) == SOCKET_ERROR) {
+  if (SendImageRequest(tcp.get()) == SOCKET_ERROR) {
     transfer.error = WSAGetLastError();
     return transfer;
   }

@@ -11,7 +11,7 @@
 #include "tools/probe/console_exchange.h"
 #include "tools/probe/pe_image.h"
 #include "tools/probe/probe_options.h"
-#include "tools/probe/processor_entry_points.h"
+#include "loader/processor_api.h"
 #include "tools/probe/stored_port.h"
 
 namespace {

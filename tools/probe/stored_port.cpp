@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "ui/registry_key.h"
+#include "os/win32/unique_registry_key.h"
 
 namespace {
 
@@ -13,11 +13,11 @@ constexpr uint32_t kDefaultPort = 6600;
 uint32_t StoredPort() {
   // Opened with the rights the loader asks for: where it is refused, the
   // loader runs on the default too.
-  Ui::RegistryKey software, company, product;
-  software.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ);
-  company.Open(software.get(), "Quennel Systems", KEY_READ);
-  product.Open(company.get(), "Corvane III Orb", KEY_READ | KEY_SET_VALUE);
-  if (!product.IsOpen()) return kDefaultPort;
+  Os::UniqueRegistryKey software = Os::OpenRegistryKey(HKEY_LOCAL_MACHINE, L"SOFTWARE", KEY_READ);
+  Os::UniqueRegistryKey company = Os::OpenRegistryKey(software.get(), L"Quennel Systems", KEY_READ);
+  Os::UniqueRegistryKey product =
+      Os::OpenRegistryKey(company.get(), L"Corvane III Orb", KEY_READ | KEY_SET_VALUE);
+  if (!product) return kDefaultPort;
   DWORD port = 0;
   DWORD size = sizeof(port);
   if (RegQueryValueExA(product.get(), "port", nullptr, nullptr, reinterpret_cast<BYTE*>(&port), &size) !=
