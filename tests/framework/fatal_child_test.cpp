@@ -62,12 +62,23 @@ ChildResult RunChildCase(const std::wstring& caseName) {
   Os::UniqueHandle childThread(process.hThread);
   writer.reset();  // the child's copy is the last writer, so reading ends with it
 
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(reader.get(), chunk, sizeof chunk, &got, nullptr) && got != 0) {
-    result.output.append(chunk, got);
+  // Read until the child has ended, not until the pipe's end: a process
+  // the child started (Wine's desktop) may hold the write end open.
+  auto drain = [&] {
+    char chunk[4096];
+    DWORD available = 0;
+    DWORD got = 0;
+    while (PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) && available != 0 &&
+           ReadFile(reader.get(), chunk, sizeof chunk, &got, nullptr) && got != 0) {
+      result.output.append(chunk, got);
+    }
+  };
+  bool ended = false;
+  for (int waited = 0; !ended && waited < 60000; waited += 20) {
+    ended = WaitForSingleObject(child.get(), 20) == WAIT_OBJECT_0;
+    drain();
   }
-  if (WaitForSingleObject(child.get(), 60000) != WAIT_OBJECT_0) {
+  if (!ended) {
     TerminateProcess(child.get(), 99);
     ADD_FAILURE() << "child did not end";
   }
