@@ -49,7 +49,7 @@ bool CallDuringAttempt(const std::atomic<Entry>& slot, Call&& call) {
 // A module that was launched may run threads of its own: it is shut down
 // before the failure path frees it.
 AttemptEnd FailLaunchedModule() {
-  CallModuleEntry(Loader().table.ShutdownOB, [](ShutdownModuleFn shutdownModule) { shutdownModule(); });
+  CallModuleShutdown();
   return AttemptEnd::FailurePath;
 }
 

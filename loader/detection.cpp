@@ -113,15 +113,21 @@ void JoinStoppedWorkers() {
   }
 }
 
+// Joins the held worker, or keeps it aside when the calling thread is that
+// worker (inside its own running callback; it ends right after).
+void LetGoOfWorker() {
+  LoaderState& state = Loader();
+  std::shared_ptr<LoaderThread> worker = std::move(state.worker);
+  if (worker && worker->IsCallingThread()) state.stoppedWorkers.push_back(std::move(worker));
+}
+
 void StartSteps() {
   LoaderState& state = Loader();
   if (state.windowClosed.load()) Ui::ThrowInvalidArgument();
   if (state.detecting.load() || state.module.load() != nullptr) return;
   JoinStoppedWorkers();
   // A worker that ended by itself is parked: joining it is immediate.
-  if (state.worker && !state.worker->IsCallingThread()) state.worker.reset();
-  std::shared_ptr<LoaderThread> previous = std::move(state.worker);
-  if (previous) state.stoppedWorkers.push_back(std::move(previous));
+  LetGoOfWorker();
 
   ShortLock lock(gLock);
   if (gUnloading) return;
@@ -137,8 +143,8 @@ void StartSteps() {
 
 // Frees the module once no host thread can be inside it.
 void ShutdownModule() {
-  LoaderState& state = Loader();
-  CallModuleEntry(state.table.ShutdownOB, [](ShutdownModuleFn shutdownModule) { shutdownModule(); });
+  CallModuleShutdown();
+  UnbindProcessorTable();
   ReleaseModule();
 }
 
@@ -182,19 +188,15 @@ void StopConnectionWorker() {
   // First: the worker's waits end when they see the flag cleared.
   state.detecting.store(false);
   SetEvent(state.stopDetection.get());
-  std::shared_ptr<LoaderThread> worker = std::move(state.worker);
-  if (!worker) return;
-  if (worker->IsCallingThread()) {
-    // Called from inside its own running callback: it ends right after.
-    state.stoppedWorkers.push_back(std::move(worker));
-    return;
-  }
-  worker.reset();
+  LetGoOfWorker();
+}
+
+void CallModuleShutdown() {
+  CallModuleEntry(Loader().table.ShutdownOB, [](ShutdownModuleFn shutdownModule) { shutdownModule(); });
 }
 
 void ReleaseModule() {
   LoaderState& state = Loader();
-  UnbindProcessorTable();
   if (!WaitForModuleCalls(kModuleCallsWaitMs)) {
     // Freeing it now would pull the code from under a host thread.
     state.module.store(nullptr);

@@ -17,7 +17,9 @@ void ShutdownLoader(bool closeWindow);
 // launch option; the port 65535 means "do nothing at all".
 void RestartDetection(int32_t port);
 
-// Empties the processor table, waits for host calls still inside the
+// The module's own ShutdownOB, if bound, under the fault guard.
+void CallModuleShutdown();
+// With the processor table emptied: waits for host calls still inside the
 // module and frees it (unless one is hung: it then stays loaded).
 void ReleaseModule();
 
