@@ -24,30 +24,30 @@ LoaderState& State() {
   return *state;
 }
 
-bool Blank(uint8_t** out) {
+// Off the hot path: the blank answer.
+__attribute__((cold, noinline)) bool Blank(uint8_t** out) noexcept {
   if (out != nullptr) *out = State().blankUniverse;
   return false;
 }
 
 }  // namespace
 
-bool GetRowBuffer(uint16_t row, uint8_t** out) {
-  LoaderState& state = State();
-  if (out == nullptr || row >= kPatchRowCount) return Blank(out);
+bool GetRowBuffer(uint16_t row, uint8_t** out) noexcept {
+  // Counted from the start, so that little is kept across the count's slow
+  // path.
   ModuleCallScope scope;
-  if (state.module.load() == nullptr) return Blank(out);
+  LoaderState& state = State();
+  if (state.module.load() == nullptr || out == nullptr || row >= kPatchRowCount) return Blank(out);
   GetPortBufferFn getPortBuffer = state.table.GetPortBuffer.load();
-  if (getPortBuffer == nullptr) return Blank(out);
   const PatchRow& patch = gPatchRows[row];
-  if (patch.enabled.load() == 0) return Blank(out);
+  if (getPortBuffer == nullptr || patch.enabled.load() == 0) return Blank(out);
   // One read serves the test and the call: the window may re-resolve the
   // row meanwhile.
-  int32_t portIndex = patch.portIndex.load();
+  const int32_t portIndex = patch.portIndex.load();
   if (portIndex == -1) return Blank(out);
-  uint32_t port = static_cast<uint16_t>(portIndex);
-  int32_t universe = patch.universe.load();
+  const uint32_t port = static_cast<uint16_t>(portIndex);
 
   int32_t served = 0;
-  bool returned = CallModuleGuarded([&] { served = getPortBuffer(port, universe, out); });
+  bool returned = CallEntryGuarded(getPortBuffer, served, port, patch.universe.load(), out);
   return (returned && served != 0) || Blank(out);
 }

@@ -1,10 +1,32 @@
 #include "loader/module_gate.h"
 
+#include "os/win32/memory_barrier.h"
+
+namespace {
+
+bool CallsInside() {
+  if (gSharedModuleCalls.load() != 0) return true;
+  for (const ModuleCallSlot& slot : gModuleCallSlots) {
+    if (slot.depth.load(std::memory_order_acquire) != 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ClaimModuleCallSlot(ModuleCallSlot& slot, DWORD self) {
+  DWORD free = 0;
+  return slot.owner.compare_exchange_strong(free, self);
+}
+
 bool WaitForModuleCalls(DWORD timeoutMs) {
+  // Every count stored before the emptied slots could be read is visible
+  // from here on.
+  Os::ProcessWideMemoryBarrier();
   const ULONGLONG start = GetTickCount64();
   // Calls into the module are short (a buffer pointer, a message copy):
   // yield first, then sleep.
-  for (int spins = 0; gModuleCallsInFlight.load() != 0; ++spins) {
+  for (int spins = 0; CallsInside(); ++spins) {
     if (GetTickCount64() - start >= timeoutMs) return false;
     if (spins < 64) {
       SwitchToThread();
@@ -13,4 +35,12 @@ bool WaitForModuleCalls(DWORD timeoutMs) {
     }
   }
   return true;
+}
+
+void ReleaseModuleCallSlot() {
+  const DWORD self = GetCurrentThreadId();
+  ModuleCallSlot& home = HomeModuleCallSlot(self);
+  if (home.owner.load() != self) return;
+  home.depth.store(0);
+  home.owner.store(0);
 }

@@ -3,6 +3,12 @@
 // Host threads and the status window call into the processor module without
 // a lock. Before the module is freed its slots are emptied and the calls
 // already inside it are waited for: each call is counted while it runs.
+//
+// Counting is per thread, so host threads reading DMX together never share
+// a cache line: a thread owns the line its id hashes to and counts there
+// with plain stores. Whoever waits pays for the ordering instead, with one
+// process-wide barrier. A thread whose line is taken counts in one shared
+// counter with a locked instruction.
 
 #include <atomic>
 #include <cstdint>
@@ -11,17 +17,62 @@
 
 #include "loader/module_guard.h"
 
-inline std::atomic<int32_t> gModuleCallsInFlight{0};
+struct alignas(64) ModuleCallSlot {
+  std::atomic<DWORD> owner{0};  // a thread id; 0 while free
+  std::atomic<uint32_t> depth{0};  // the owner's calls inside the module, nested ones too
+};
 
-// Counts the enclosing call into the module. Sequentially consistent: the
-// count is visible before the caller reads a slot, so whoever empties the
-// slots and then finds the count at 0 knows no call can still begin.
+constexpr uint32_t kModuleCallSlotCount = 64;
+inline ModuleCallSlot gModuleCallSlots[kModuleCallSlotCount];
+inline std::atomic<int32_t> gSharedModuleCalls{0};
+
+inline ModuleCallSlot& HomeModuleCallSlot(DWORD threadId) {
+  return gModuleCallSlots[(threadId >> 2) % kModuleCallSlotCount];  // ids are multiples of 4
+}
+
+// GetCurrentThreadId without the call: the id as the thread's environment
+// block holds it.
+inline DWORD CurrentThreadIdInline() {
+  DWORD id;
+#if defined(__x86_64__)
+  asm("movl %%gs:0x48, %0" : "=r"(id));
+#else
+  asm("movl %%fs:0x24, %0" : "=r"(id));
+#endif
+  return id;
+}
+
+// Takes slot for self when it is free.
+bool ClaimModuleCallSlot(ModuleCallSlot& slot, DWORD self);
+
+// Counts the enclosing call into the module. The count is stored before the
+// caller reads an entry-point slot; the compiler keeps that order and the
+// waiter's barrier makes the store visible to it.
 class ModuleCallScope {
  public:
-  ModuleCallScope() { gModuleCallsInFlight.fetch_add(1); }
-  ~ModuleCallScope() { gModuleCallsInFlight.fetch_sub(1); }
+  ModuleCallScope() {
+    const DWORD self = CurrentThreadIdInline();
+    ModuleCallSlot& home = HomeModuleCallSlot(self);
+    if (home.owner.load(std::memory_order_relaxed) == self || ClaimModuleCallSlot(home, self)) {
+      slot_ = &home;
+      slot_->depth.store(slot_->depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+      std::atomic_signal_fence(std::memory_order_seq_cst);
+    } else {
+      gSharedModuleCalls.fetch_add(1);
+    }
+  }
+  ~ModuleCallScope() {
+    if (slot_ != nullptr) {
+      slot_->depth.store(slot_->depth.load(std::memory_order_relaxed) - 1, std::memory_order_release);
+    } else {
+      gSharedModuleCalls.fetch_sub(1);
+    }
+  }
   ModuleCallScope(const ModuleCallScope&) = delete;
   ModuleCallScope& operator=(const ModuleCallScope&) = delete;
+
+ private:
+  ModuleCallSlot* slot_ = nullptr;  // null: counted in gSharedModuleCalls
 };
 
 // Calls the entry point bound in slot, counted and under the fault guard:
@@ -39,3 +90,7 @@ bool CallModuleEntry(const std::atomic<Entry>& slot, Call&& call) {
 // when one is still inside after timeoutMs (a module that hangs); the
 // module must then stay loaded.
 bool WaitForModuleCalls(DWORD timeoutMs);
+
+// The ending thread gives its slot back (a thread that ends inside the
+// module is no longer in it).
+void ReleaseModuleCallSlot();

@@ -2,35 +2,36 @@
 
 extern "C" {
 
-extern const char IxaRunGuardedResume[];
+extern const char IxaCallGuardedResume[];
 
 // Called while the system looks for a handler. RtlUnwindEx runs the
 // termination handlers of the module's frames above ours and resumes at
-// IxaRunGuardedResume with the stack pointer of our frame and a false
-// result, so a non-continuable exception ends there too.
+// IxaCallGuardedResume with the stack pointer of our frame, so a
+// non-continuable exception ends there too.
 EXCEPTION_DISPOSITION IxaModuleFaultHandler(EXCEPTION_RECORD* exception, void* establisher, CONTEXT* context,
                                             DISPATCHER_CONTEXT* dispatcher) {
   if ((exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {
     return ExceptionContinueSearch;
   }
-  RtlUnwindEx(establisher, const_cast<char*>(IxaRunGuardedResume), exception, nullptr, context,
+  RtlUnwindEx(establisher, const_cast<char*>(IxaCallGuardedResume), exception, nullptr, context,
               dispatcher->HistoryTable);
   return ExceptionContinueSearch;
 }
 
 }  // extern "C"
 
-// bool IxaRunGuarded(void (*body)(void*), void* context): calls body(context)
-// and returns true, or false after a fault. The callee-saved registers are
-// pushed here and popped on both ways out, so a module that faults with
-// them clobbered (and without unwind data that restores them) hands the
-// caller its own values back.
+// GuardedCall IxaCallGuarded(entry, a, b, c): calls entry(a, b, c) and
+// returns its 32-bit result with faulted 0, or faulted 1 after a fault; the
+// pair travels in rax. The callee-saved registers are pushed here and
+// popped on both ways out, so a module that faults with them clobbered (and
+// without unwind data that restores them) hands the caller its own values
+// back.
 asm(R"(
   .text
-  .globl IxaRunGuarded
-  .def IxaRunGuarded; .scl 2; .type 32; .endef
-  .seh_proc IxaRunGuarded
-IxaRunGuarded:
+  .globl IxaCallGuarded
+  .def IxaCallGuarded; .scl 2; .type 32; .endef
+  .seh_proc IxaCallGuarded
+IxaCallGuarded:
   pushq %rbp
   .seh_pushreg %rbp
   pushq %rbx
@@ -53,10 +54,11 @@ IxaRunGuarded:
   .seh_handler IxaModuleFaultHandler, @except
   movq %rcx, %rax
   movq %rdx, %rcx
+  movq %r8, %rdx
+  movq %r9, %r8
   callq *%rax
-  movl $1, %eax
-  .globl IxaRunGuardedResume
-IxaRunGuardedResume:
+  movl %eax, %eax  # faulted 0
+1:
   addq $40, %rsp
   popq %r15
   popq %r14
@@ -67,5 +69,9 @@ IxaRunGuardedResume:
   popq %rbx
   popq %rbp
   ret
+  .globl IxaCallGuardedResume
+IxaCallGuardedResume:
+  movabsq $0x100000000, %rax  # faulted 1
+  jmp 1b
   .seh_endproc
 )");

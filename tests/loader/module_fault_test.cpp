@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <thread>
+
 #include "IxaLoader.h"
 #include "loader/loader_state.h"
 #include "loader/module_gate.h"
@@ -191,6 +193,38 @@ TEST_F(FaultingModule, CallerRegistersSurviveAFault) {
   EXPECT_EQ(d, ed);
 }
 
+HANDLE gInside = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+HANDLE gLeave = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+
+int32_t __cdecl Linger(uint32_t, int32_t, uint8_t** out) {
+  SetEvent(gInside);
+  WaitForSingleObject(gLeave, 10000);
+  *out = gData;
+  return 1;
+}
+
+// The module is freed only once no read is inside it, whether the reading
+// thread counts on its own line or, its line taken, in the shared counter.
+TEST_F(FaultingModule, ModuleCallsAreWaitedForBeforeTheModuleIsFreed) {
+  for (bool lineTaken : {false, true}) {
+    SCOPED_TRACE(lineTaken ? "shared counter" : "own line");
+    std::thread reader([&] {
+      std::atomic<DWORD>& owner = HomeModuleCallSlot(GetCurrentThreadId()).owner;
+      DWORD free = 0;
+      const bool taken = lineTaken && owner.compare_exchange_strong(free, 0xFFFFFFFC);
+      unsigned char* buffer = nullptr;
+      EXPECT_EQ(Read(&Linger, &buffer), 1);
+      if (taken) owner.store(0);
+    });
+    ASSERT_EQ(WaitForSingleObject(gInside, 10000), WAIT_OBJECT_0);
+    UnbindProcessorTable();
+    EXPECT_FALSE(WaitForModuleCalls(50));
+    SetEvent(gLeave);
+    EXPECT_TRUE(WaitForModuleCalls(10000));
+    reader.join();
+  }
+}
+
 int gSendCalls = 0;
 int gMessagesKept = 0;
 
@@ -247,7 +281,7 @@ TEST_F(FaultingModule, EveryOtherEntryPointGivesItsFailureResult) {
     EXPECT_FALSE(ResolvePatchNodes());
     EXPECT_EQ(PatchTable()[0].portIndex.load(), 3);
   }
-  EXPECT_EQ(gModuleCallsInFlight.load(), 0);
+  EXPECT_TRUE(WaitForModuleCalls(0));
 }
 
 }  // namespace
