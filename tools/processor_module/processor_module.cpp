@@ -123,6 +123,16 @@ DWORD WINAPI ProcessorThread(void*) {
   return 0;
 }
 
+// Left in the process's environment, which outlives the module once the
+// loader frees it.
+void RecordShutdownTime(const LARGE_INTEGER& enteredAt) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  const long long us = (now.QuadPart - enteredAt.QuadPart) * 1000000 / frequency.QuadPart;
+  SetEnvironmentVariableA(kShutdownTimeVariable, std::to_string(us).c_str());
+}
+
 }  // namespace
 
 extern "C" {
@@ -183,6 +193,8 @@ int32_t __cdecl DisconnectFromNode(int32_t) { return 1; }
 #endif
 
 int32_t __cdecl ShutdownOB(void) {
+  LARGE_INTEGER enteredAt;
+  QueryPerformanceCounter(&enteredAt);
   Log("ShutdownOB");
   if (gState->running.exchange(false) && gState->worker != nullptr) {
     WaitForSingleObject(gState->worker, INFINITE);
@@ -190,6 +202,7 @@ int32_t __cdecl ShutdownOB(void) {
     gState->worker = nullptr;
   }
   gState->statusCallback.store(nullptr);
+  RecordShutdownTime(enteredAt);
   // Faults only once its thread is stopped: the module may then be freed.
   FaultIfNamed("ShutdownOB");
   return 1;

@@ -28,6 +28,10 @@ typedef void(__cdecl* TestReportLaterFn)(int32_t delayMs, int32_t code, const ch
 typedef int64_t(__cdecl* TestAttachCounterFn)(void);
 }
 
+// Each ShutdownOB leaves the microseconds it took in this environment
+// variable of the process, so the loader's own share can be told apart.
+constexpr char kShutdownTimeVariable[] = "IXA_MODULE_SHUTDOWN_US";
+
 // DMX pattern: byte 0 the port, byte 1 the universe, byte 2 the frame
 // counter, the rest derived from all three.
 inline uint8_t ProcessorPatternByte(uint32_t port, int32_t universe, uint32_t frame, int index) {
