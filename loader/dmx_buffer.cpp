@@ -8,11 +8,10 @@
 
 namespace {
 
-// The host calls GetRowBuffer per universe and frame, and a call for each
-// lookup costs about as much as the module's own call, so both are kept.
-// The loader state is looked up on first use, not at load: it must not be
-// built during static initialisation.
-PatchRow* const gPatchRows = PatchTable();
+// The host calls GetRowBuffer per universe and frame, and a call for the
+// lookup costs about as much as the module's own call, so it is kept. The
+// loader state is looked up on first use, not at load: it must not be built
+// during static initialisation.
 std::atomic<LoaderState*> gLoader{nullptr};
 
 LoaderState& State() {
@@ -39,7 +38,7 @@ bool GetRowBuffer(uint16_t row, uint8_t** out) noexcept {
   LoaderState& state = State();
   if (state.module.load() == nullptr || out == nullptr || row >= kPatchRowCount) return Blank(out);
   GetPortBufferFn getPortBuffer = state.table.GetPortBuffer.load();
-  const PatchRow& patch = gPatchRows[row];
+  const PatchRow& patch = PatchTable()[row];
   if (getPortBuffer == nullptr || patch.enabled.load() == 0) return Blank(out);
   // One read serves the test and the call: the window may re-resolve the
   // row meanwhile.
@@ -47,7 +46,7 @@ bool GetRowBuffer(uint16_t row, uint8_t** out) noexcept {
   if (portIndex == -1) return Blank(out);
   const uint32_t port = static_cast<uint16_t>(portIndex);
 
-  int32_t served = 0;
-  bool returned = CallEntryGuarded(getPortBuffer, served, port, patch.universe.load(), out);
-  return (returned && served != 0) || Blank(out);
+  int32_t served;  // 0 after a fault
+  CallEntryGuarded(getPortBuffer, served, port, patch.universe.load(), out);
+  return served != 0 || Blank(out);
 }

@@ -91,16 +91,18 @@ uintptr_t AsArgumentWord(T value) {
 #endif
 
 // Calls entry(args...) under the guard; result gets what it returned. False
-// after a fault. Up to three integer or pointer arguments.
+// after a fault, with result 0. Up to three integer or pointer arguments.
 template <typename... Params, typename... Args>
 bool CallEntryGuarded(int32_t(__cdecl* entry)(Params...), int32_t& result, Args... args) {
   static_assert(sizeof...(Params) == sizeof...(Args) && sizeof...(Params) <= 3, "up to three arguments");
 #if defined(__x86_64__)
   const uintptr_t words[] = {AsArgumentWord(static_cast<Params>(args))..., 0, 0, 0};
   const GuardedCall call = IxaCallGuarded(reinterpret_cast<const void*>(entry), words[0], words[1], words[2]);
-  result = call.result;
+  result = call.result;  // 0 after a fault
   return call.faulted == 0;
 #else
-  return CallModuleGuarded([&] { result = entry(static_cast<Params>(args)...); });
+  if (CallModuleGuarded([&] { result = entry(static_cast<Params>(args)...); })) return true;
+  result = 0;
+  return false;
 #endif
 }

@@ -1,11 +1,5 @@
 #include "ui/patch_table.h"
 
-namespace {
-PatchRow gPatchTable[kPatchRowCount];
-}
-
-PatchRow* PatchTable() { return gPatchTable; }
-
 void SetDefaultPatch() {
   for (int r = 0; r < kPatchRowCount; ++r) {
     PatchRow& row = gPatchTable[r];

@@ -14,8 +14,10 @@ struct PatchRow {
 
 constexpr int kPatchRowCount = 64;
 
-// The process-wide patch table; row r serves the host's universe r.
-PatchRow* PatchTable();
+// The process-wide patch table; row r serves the host's universe r. Inline:
+// GetDMXBuffer finds its row at a fixed address.
+inline PatchRow gPatchTable[kPatchRowCount];
+inline PatchRow* PatchTable() { return gPatchTable; }
 
 // Row r: enabled, processor r / 16, universe r mod 16, unresolved.
 void SetDefaultPatch();
