@@ -11,6 +11,7 @@
 #include "loader/status_report.h"
 #include "loader/status_window_host.h"
 #include "os/osboundary.h"
+#include "os/oslock.h"
 #include "ui/ui_module.h"
 
 namespace {
@@ -20,17 +21,6 @@ namespace {
 constexpr DWORD kModuleCallsWaitMs = 5000;
 
 enum class Request { Start, Shutdown, ShutdownAndClose };
-
-class ShortLock {
- public:
-  explicit ShortLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-  ~ShortLock() { ReleaseSRWLockExclusive(&lock_); }
-  ShortLock(const ShortLock&) = delete;
-  ShortLock& operator=(const ShortLock&) = delete;
-
- private:
-  SRWLOCK& lock_;
-};
 
 SRWLOCK gLock = SRWLOCK_INIT;
 CONDITION_VARIABLE gBatonFree = CONDITION_VARIABLE_INIT;
@@ -53,7 +43,7 @@ class Baton {
  public:
   explicit Baton(Request request) {
     const DWORD self = GetCurrentThreadId();
-    ShortLock lock(gLock);
+    Os::ShortLock lock(gLock);
     while (gHolder != 0 && gHolder != self) {
       if (LoaderThread::OnLoaderThread()) {
         gLeftRequests.push_back(request);
@@ -71,7 +61,7 @@ class Baton {
     for (;;) {
       Request next;
       {
-        ShortLock lock(gLock);
+        Os::ShortLock lock(gLock);
         if (gDepth > 1 || gLeftRequests.empty()) {
           if (--gDepth == 0) {
             gHolder = 0;
@@ -129,7 +119,7 @@ void StartSteps() {
   // A worker that ended by itself is parked: joining it is immediate.
   LetGoOfWorker();
 
-  ShortLock lock(gLock);
+  Os::ShortLock lock(gLock);
   if (gUnloading) return;
   state.detecting.store(true);
   ResetEvent(state.stopDetection.get());
@@ -226,7 +216,7 @@ bool StopControlForUnload(DWORD timeoutMs) {
   // finishes promptly. The baton is then kept: nothing runs after unload.
   const DWORD self = GetCurrentThreadId();
   const ULONGLONG start = GetTickCount64();
-  ShortLock lock(gLock);
+  Os::ShortLock lock(gLock);
   gUnloading = true;
   while (gHolder != 0 && gHolder != self) {
     const ULONGLONG waited = GetTickCount64() - start;

@@ -1,5 +1,6 @@
 #include "loader/module_gate.h"
 
+#include "os/ospoll.h"
 #include "os/win32/memory_barrier.h"
 
 namespace {
@@ -23,22 +24,12 @@ bool WaitForModuleCalls(DWORD timeoutMs) {
   // Every count stored before the emptied slots could be read is visible
   // from here on.
   Os::ProcessWideMemoryBarrier();
-  const ULONGLONG start = GetTickCount64();
-  // Calls into the module are short (a buffer pointer, a message copy):
-  // yield first, then sleep.
-  for (int spins = 0; CallsInside(); ++spins) {
-    if (GetTickCount64() - start >= timeoutMs) return false;
-    if (spins < 64) {
-      SwitchToThread();
-    } else {
-      Sleep(1);
-    }
-  }
-  return true;
+  // Calls into the module are short (a buffer pointer, a message copy).
+  return Os::PollUntil([] { return !CallsInside(); }, timeoutMs);
 }
 
 void ReleaseModuleCallSlot() {
-  const DWORD self = GetCurrentThreadId();
+  const DWORD self = Os::Thread::CurrentThreadId();
   ModuleCallSlot& home = HomeModuleCallSlot(self);
   if (home.owner.load() != self) return;
   home.depth.store(0);

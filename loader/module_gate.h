@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include "loader/module_guard.h"
+#include "os/win32/osthread.h"
 
 struct alignas(64) ModuleCallSlot {
   std::atomic<DWORD> owner{0};  // a thread id; 0 while free
@@ -30,18 +31,6 @@ inline ModuleCallSlot& HomeModuleCallSlot(DWORD threadId) {
   return gModuleCallSlots[(threadId >> 2) % kModuleCallSlotCount];  // ids are multiples of 4
 }
 
-// GetCurrentThreadId without the call: the id as the thread's environment
-// block holds it.
-inline DWORD CurrentThreadIdInline() {
-  DWORD id;
-#if defined(__x86_64__)
-  asm("movl %%gs:0x48, %0" : "=r"(id));
-#else
-  asm("movl %%fs:0x24, %0" : "=r"(id));
-#endif
-  return id;
-}
-
 // Takes slot for self when it is free.
 bool ClaimModuleCallSlot(ModuleCallSlot& slot, DWORD self);
 
@@ -51,7 +40,7 @@ bool ClaimModuleCallSlot(ModuleCallSlot& slot, DWORD self);
 class ModuleCallScope {
  public:
   ModuleCallScope() {
-    const DWORD self = CurrentThreadIdInline();
+    const DWORD self = Os::Thread::CurrentThreadId();
     ModuleCallSlot& home = HomeModuleCallSlot(self);
     if (home.owner.load(std::memory_order_relaxed) == self || ClaimModuleCallSlot(home, self)) {
       slot_ = &home;

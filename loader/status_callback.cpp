@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "loader/status_report.h"
+#include "os/ospoll.h"
 
 namespace {
 
@@ -118,10 +119,5 @@ bool RetireModuleStatusCallback(DWORD timeoutMs) {
   ForwarderData* data = gData.load();
   if (data == nullptr) return true;
   InterlockedExchange(&data->open, 0);
-  const ULONGLONG start = GetTickCount64();
-  while (InterlockedCompareExchange(&data->inside, 0, 0) != 0) {
-    if (GetTickCount64() - start >= timeoutMs) return false;
-    Sleep(1);
-  }
-  return true;
+  return Os::PollUntil([&] { return InterlockedCompareExchange(&data->inside, 0, 0) == 0; }, timeoutMs);
 }

@@ -95,6 +95,19 @@ class Key {
   LockBase* lock_;
 };
 
+// Holds a plain SRW lock exclusively for a short step. The lock stays a
+// bare SRWLOCK, so a condition variable can wait on it.
+class ShortLock {
+ public:
+  explicit ShortLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~ShortLock() { ReleaseSRWLockExclusive(&lock_); }
+  ShortLock(const ShortLock&) = delete;
+  ShortLock& operator=(const ShortLock&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
 class ReadKey {
  public:
   explicit ReadKey(RwLock& lock) : lock_(&lock) { lock_->ReadLock(); }

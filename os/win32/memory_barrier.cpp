@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "os/oslock.h"
+
 namespace Os {
 
 namespace {
@@ -24,13 +26,12 @@ class ProtectionToggle {
 
   void Run() {
     if (page_ == nullptr) return;
-    AcquireSRWLockExclusive(&lock_);
+    ShortLock lock(lock_);
     InterlockedIncrement(page_);  // present and written, so there is a translation to flush
     DWORD previous;
     void* page = const_cast<LONG*>(page_);
     VirtualProtect(page, 1, PAGE_NOACCESS, &previous);
     VirtualProtect(page, 1, PAGE_READWRITE, &previous);
-    ReleaseSRWLockExclusive(&lock_);
   }
 
  private:

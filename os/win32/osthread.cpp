@@ -118,6 +118,5 @@ void Thread::Abandon() {
   record_->handle.reset();
 }
 
-uint32_t Thread::CurrentThreadId() { return GetCurrentThreadId(); }
 
 }  // namespace Os

@@ -26,7 +26,17 @@ class Thread {
   // Waits without time limit; true when there is nothing left to wait for.
   bool Join();
   uint32_t GetId() const;
-  static uint32_t CurrentThreadId();
+  // GetCurrentThreadId without the call: the id as the thread's
+  // environment block holds it. Cheap enough for every GetDMXBuffer.
+  static uint32_t CurrentThreadId() {
+    uint32_t id;
+#if defined(__x86_64__)
+    asm("movl %%gs:0x48, %0" : "=r"(id));
+#else
+    asm("movl %%fs:0x24, %0" : "=r"(id));
+#endif
+    return id;
+  }
 
   // The thread handle, still owned by this object (0 once joined).
   void* NativeHandle() const;

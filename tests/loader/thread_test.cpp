@@ -15,6 +15,7 @@ namespace {
 struct Observed {
   std::atomic<int> priority{-100};
   std::wstring name;
+  uint32_t selfId = 0;  // as the thread reads it
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::atomic<bool> returned{false};
 };
@@ -23,6 +24,7 @@ unsigned __stdcall ObserveSelf(void* argument) {
   auto* observed = static_cast<Observed*>(argument);
   observed->priority = GetThreadPriority(GetCurrentThread());
   observed->name = Os::GetThreadName(GetCurrentThreadId());
+  observed->selfId = Os::Thread::CurrentThreadId();
   WaitForSingleObject(observed->release, INFINITE);
   observed->returned = true;
   return 0;
@@ -44,6 +46,7 @@ TEST(Thread, WithoutANameTheIdInDecimalBecomesTheName) {
     id = thread.GetId();
   }
   EXPECT_EQ(observed.name, std::to_wstring(id));
+  EXPECT_EQ(observed.selfId, id);
   EXPECT_EQ(Os::GetThreadName(4242), L"4242");
   EXPECT_EQ(Os::GetThreadName(4242), L"4242");
 }
