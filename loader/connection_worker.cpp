@@ -101,8 +101,18 @@ bool WaitForModuleLoaded() {
   return WaitForMultipleObjects(2, events, FALSE, kLoadedWaitMs) == WAIT_OBJECT_0;
 }
 
+// The window thread may still be making the window when a host starts
+// detection right after loading: a console that answers at once would
+// otherwise report, loaded included, into nothing. False on a stop.
+bool WaitForStatusWindow() {
+  LoaderState& state = Loader();
+  HANDLE events[] = {state.stopDetection.get(), state.windowStarted.get()};
+  return WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+}
+
 AttemptEnd RunAttempt() {
   LoaderState& state = Loader();
+  if (!WaitForStatusWindow()) return AttemptEnd::Finished;
   if (!state.statusWindow || state.windowClosed.load()) Ui::ThrowInvalidArgument();
   const uint32_t port = state.statusWindow->Port();
   ReportStatus(1, "Locating Corvane Network...");

@@ -34,6 +34,9 @@ struct LoaderState {
   std::unique_ptr<CIxaConfigDialog> statusWindow;
   std::atomic<bool> windowClosed{false};
   std::shared_ptr<LoaderThread> statusWindowThread;
+  // Set once the status window exists, or its run is over: reports made
+  // earlier would be dropped, the module's loaded report among them.
+  Os::UniqueHandle windowStarted{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::shared_ptr<LoaderThread> worker;
   // Workers that stopped detection from inside their own running callback;
   // they end on their own and are joined later.

@@ -13,6 +13,7 @@ unsigned __stdcall StatusWindowProcedure(void*) {
     state.statusWindow->DoModal();
     SetLoaderEvent(kDialogClosed);
   }
+  SetEvent(state.windowStarted.get());  // a window that could not be made holds no worker
   return 0;
 }
 
@@ -27,6 +28,7 @@ void OpenStatusWindow() {
   if (state.statusWindow && !state.windowClosed.load()) return;
   state.statusWindow = std::make_unique<CIxaConfigDialog>(nullptr);
   state.windowClosed.store(false);
+  ResetEvent(state.windowStarted.get());
   state.statusWindowThread = LoaderThread::Start(&StatusWindowProcedure);
 }
 

@@ -73,6 +73,7 @@ BOOL CIxaConfigDialog::OnInitDialog() {
   if (!ReadPatchTable()) WritePatchTable();
   PlaceWindow();
   SetLoaderEvent(kDialogDisplayed);
+  SetEvent(Loader().windowStarted.get());
   return TRUE;
 }
 
