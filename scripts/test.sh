@@ -3,6 +3,8 @@
 # release package, and runs every test inside the private network sandbox:
 # the x86_64 suite under 64-bit Wine on every machine, the i686 suite where
 # the kernel runs 32-bit programs, each followed by a 30-second stress run.
+# A failed set-up, build or pack stops at once; a failing suite or stress
+# run does not keep the others from running.
 # IXA_ARCHES ("i686", "x86_64" or "i686 x86_64") overrides the choice.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,13 +29,28 @@ if [[ " $ixa_arches " == *" i686 "* && $ixa_i686_runs != yes ]]; then
   exit 1
 fi
 
-ran=()
+# Each architecture's suite and stress run goes on whatever the others did;
+# the summary names every run and the exit status says whether any failed.
+summary=()
+passed=0
+failed=0
+run_counted() {
+  local name=$1
+  shift
+  if "$@"; then
+    summary+=("test: $name: passed")
+    passed=$((passed + 1))
+  else
+    summary+=("test: $name: FAILED (exit $?)")
+    failed=$((failed + 1))
+  fi
+}
+
 for arch in $ixa_arches; do
   echo "test: running the $arch suite"
-  IXA_ARCH=$arch "$root/scripts/sandbox.sh" ctest --test-dir "$root/build/$arch" --output-on-failure
+  run_counted "$arch suite" env IXA_ARCH=$arch "$root/scripts/sandbox.sh" ctest --test-dir "$root/build/$arch" --output-on-failure
   echo "test: stress run of the $arch build"
-  IXA_ARCH=$arch "$root/scripts/stress.sh" --seconds 30
-  ran+=("$arch")
+  run_counted "$arch stress run" env IXA_ARCH=$arch "$root/scripts/stress.sh" --seconds 30
 done
 
 if [[ " $ixa_arches " != *" i686 "* ]]; then
@@ -43,4 +60,7 @@ if [[ " $ixa_arches " != *" i686 "* ]]; then
     echo "test: i686 suite skipped: this kernel runs no 32-bit programs (32-bit emulation is off); the i686 DLL was built and checked without running it"
   fi
 fi
-echo "test: ran the ${ran[*]} suite(s) in $((SECONDS - started)) s"
+echo "test: ran the $(echo $ixa_arches) suite(s) in $((SECONDS - started)) s"
+printf '%s\n' "${summary[@]}"
+echo "test: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
