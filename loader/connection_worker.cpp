@@ -93,11 +93,12 @@ bool BindLoadedModule() {
   return true;
 }
 
-// True when the module reported itself loaded; false on shutdown or after
-// five minutes. The loaded event comes first so it wins when both are set.
+// True when the module reported itself loaded; false on this library's own
+// stop or after five minutes: another host's shutdown on the same desktop
+// must not end this wait. Loaded comes first so it wins when both are set.
 bool WaitForModuleLoaded() {
   LoaderState& state = Loader();
-  HANDLE events[] = {state.events[kDllLoaded].get(), state.events[kShuttingDown].get()};
+  HANDLE events[] = {state.moduleLoaded.get(), state.stopDetection.get()};
   return WaitForMultipleObjects(2, events, FALSE, kLoadedWaitMs) == WAIT_OBJECT_0;
 }
 
@@ -118,6 +119,7 @@ AttemptEnd RunAttempt() {
   ReportStatus(1, "Locating Corvane Network...");
   ReportStatusFormat(0, "Searching on port %d...", static_cast<int>(port));
   ResetLoaderEvent(kDllLoaded);
+  ResetEvent(state.moduleLoaded.get());
 
   sockaddr_in console{};
   while (!ScanForConsole(&console, port)) {

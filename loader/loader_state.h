@@ -44,6 +44,9 @@ struct LoaderState {
   std::atomic<bool> detecting{false};
   // Set whenever the detection flag is cleared, so the worker's waits end at once.
   Os::UniqueHandle stopDetection{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  // This library's own loaded report: the named event is seen, and may be
+  // set or taken, by every loader on the desktop.
+  Os::UniqueHandle moduleLoaded{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   std::atomic<int32_t> launchOption{0};
   std::atomic<HMODULE> module{nullptr};
   std::string savedImagePath;

@@ -45,6 +45,27 @@ TEST(ShutdownDuringWork, ModuleThatNeverReportsLoadedIsShutDownWithoutTheCallbac
   EXPECT_EQ(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// Another host's ShutdownOB on the same desktop sets the shared event.
+TEST(ShutdownDuringWork, AnotherLoadersShutdownDoesNotEndTheWaitForTheModule) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {"--module", "processor_module_never_loaded.dll"});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  host.StartDetect();
+  ASSERT_TRUE(host.WaitForLine(kStatusLine, "VexaNet"));
+  HANDLE othersShutdown = OpenEventA(EVENT_MODIFY_STATE, FALSE, "SHUTTINGDOWN_EVENT");
+  ASSERT_NE(othersShutdown, nullptr);
+  SetEvent(othersShutdown);
+  CloseHandle(othersShutdown);
+  Sleep(200);  // room for a worker that would take the signal as its own
+  auto report = reinterpret_cast<TestReportStatusFn>(
+      reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportStatus")));
+  ASSERT_NE(report, nullptr);
+  report(5, "");
+  EXPECT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+  EXPECT_LT(host.TimedShutdown(), kPromptShutdownMs);
+}
+
 Host* gCallbackHost = nullptr;
 
 void IXA_CALL ShutDownOnceRunning(int32_t running) {
