@@ -8,8 +8,29 @@
 #include <windows.h>
 
 #include "loader/loader_state.h"
+#include "loader/module_guard.h"
 #include "os/osboundary.h"
 #include "ui/config_dialog.h"
+
+namespace {
+
+// The caller's text, read under the fault guard: a module may hand over a
+// pointer that is not readable, which costs that text, never the caller.
+bool CopyReportedText(const char* text, char** copy) {
+  *copy = nullptr;
+  if (text == nullptr) return true;
+  size_t length = 0;
+  if (CallModuleGuarded([&] { length = std::strlen(text); })) {
+    *copy = static_cast<char*>(std::malloc(length + 1));
+    if (*copy == nullptr || CallModuleGuarded([&] { std::memcpy(*copy, text, length + 1); })) return true;
+    std::free(*copy);
+    *copy = nullptr;
+  }
+  OutputDebugStringA("IxaLoader: ReportStatus dropped a text it could not read\n");
+  return false;
+}
+
+}  // namespace
 
 extern "C" void __cdecl ReportStatus(int32_t code, const char* text) {
   // Called by the module: nothing may be thrown back into it.
@@ -18,10 +39,14 @@ extern "C" void __cdecl ReportStatus(int32_t code, const char* text) {
     if (!state.statusWindow) return;
     HWND hwnd = state.statusWindow->GetSafeHwnd();
     if (hwnd == nullptr || !IsWindow(hwnd)) return;
-    if (code == 5) SetLoaderEvent(kDllLoaded);
+    if (code == 5) {
+      SetEvent(state.moduleLoaded.get());
+      SetLoaderEvent(kDllLoaded);
+    }
     // Posted, not sent: no caller ever waits on the window thread. The
     // window frees the copy.
-    char* copy = text != nullptr ? _strdup(text) : nullptr;
+    char* copy;
+    if (!CopyReportedText(text, &copy)) return;
     if (!PostMessageW(hwnd, kStatusMessage, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(copy))) {
       free(copy);
     }

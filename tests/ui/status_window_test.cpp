@@ -75,6 +75,11 @@ TEST_F(StatusWindowTest, StatusCodesSetLinesAndCaptionAndEveryTextIsFreed) {
   ReportStatus(1, "from the loader");
   Sync();
   EXPECT_EQ(Text(IDC_STATUS_LINE), "from the loader");
+
+  // An unreadable text is dropped with its report; the caller goes on.
+  ReportStatus(1, reinterpret_cast<const char*>(static_cast<uintptr_t>(16)));
+  Sync();
+  EXPECT_EQ(Text(IDC_STATUS_LINE), "from the loader");
 }
 
 TEST_F(StatusWindowTest, TrayIconIsAddedChangedByCodes5To8AndDeletedAtTheEnd) {
