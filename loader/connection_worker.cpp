@@ -23,14 +23,16 @@ constexpr DWORD kLoadedWaitMs = 300000;
 constexpr size_t kLoadErrorTextSize = 1024;
 
 enum class AttemptEnd {
-  Finished,     // success, or a quiet end (stopped, no socket, never loaded)
-  FailurePath,  // the failing step has shown its text
+  Finished,              // success, or a quiet end (stopped, no socket, never loaded)
+  FailurePath,           // the failing step has shown its text
+  LaunchedFailurePath,   // the same, for a module that was launched and may run threads
 };
 
-void TakeFailurePath() {
+void TakeFailurePath(bool launched) {
+  const ShutdownModuleFn shutdown = launched ? Loader().table.ShutdownOB.load() : nullptr;
   UnbindProcessorTable();
   ReportStatus(1, "Unable to connect to Corvane");
-  ReleaseModule();
+  ReleaseModule(shutdown);
 }
 
 // The module raised an exception it did not handle: the attempt fails like
@@ -44,13 +46,6 @@ bool CallDuringAttempt(const std::atomic<Entry>& slot, Call&& call) {
   if (CallModuleEntry(slot, call)) return true;
   ReportModuleFault();
   return false;
-}
-
-// A module that was launched may run threads of its own: it is shut down
-// before the failure path frees it.
-AttemptEnd FailLaunchedModule() {
-  CallModuleShutdown();
-  return AttemptEnd::FailurePath;
 }
 
 bool LoadSavedImage() {
@@ -151,15 +146,18 @@ AttemptEnd RunAttempt() {
   const int32_t launchOption = state.launchOption.load();
   if (!CallDuringAttempt(state.table.LaunchOBExt,
                          [&](LaunchOBExtFn launch) { launch(static_cast<int32_t>(port), launchOption); })) {
-    return FailLaunchedModule();
+    return AttemptEnd::LaunchedFailurePath;
   }
   if (!WaitForModuleLoaded()) return AttemptEnd::Finished;
 
   if (!ResolvePatchNodes()) {
     ReportModuleFault();
-    return FailLaunchedModule();
+    return AttemptEnd::LaunchedFailurePath;
   }
-  if (RunningCallbackFn callback = state.runningCallback.load()) {
+  RunningCallbackFn callback = state.runningCallback.load();
+  // A ShutdownOB that began meanwhile has told the host 0 already, or is
+  // about to; the host is not told 1 after that.
+  if (callback != nullptr && state.detecting.load()) {
     // Host code: it may call any export from here, ShutdownOB included.
     Os::Contain("the running callback", [&] { callback(1); });
   }
@@ -178,6 +176,9 @@ unsigned __stdcall ConnectionWorker(void*) {
     // Out of memory, or a thread or system failure: nothing half-done stays.
     end = AttemptEnd::FailurePath;
   }
-  if (end == AttemptEnd::FailurePath) Os::Contain("the connection worker's failure path", &TakeFailurePath);
+  if (end != AttemptEnd::Finished) {
+    Os::Contain("the connection worker's failure path",
+                [&] { TakeFailurePath(end == AttemptEnd::LaunchedFailurePath); });
+  }
   return 0;
 }

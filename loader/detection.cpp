@@ -131,11 +131,12 @@ void StartSteps() {
   }
 }
 
-// Frees the module once no host thread can be inside it.
+// Host threads are kept out of the module before it tears itself down: a
+// buffer it frees in its ShutdownOB must not be handed out meanwhile.
 void ShutdownModule() {
-  CallModuleShutdown();
+  const ShutdownModuleFn shutdown = Loader().table.ShutdownOB.load();
   UnbindProcessorTable();
-  ReleaseModule();
+  ReleaseModule(shutdown);
 }
 
 void ShutdownSteps(bool closeWindow) {
@@ -173,21 +174,28 @@ void StartDetection(int32_t launchOption) {
   if (baton.Held()) StartSteps();
 }
 
-void StopConnectionWorker() {
+namespace {
+
+// The worker's waits end when they see the flag cleared, and a worker
+// that sees it reports no running.
+void MarkDetectionStopping() {
   LoaderState& state = Loader();
-  // First: the worker's waits end when they see the flag cleared.
   state.detecting.store(false);
   SetEvent(state.stopDetection.get());
+}
+
+}  // namespace
+
+void StopConnectionWorker() {
+  MarkDetectionStopping();
   LetGoOfWorker();
 }
 
-void CallModuleShutdown() {
-  CallModuleEntry(Loader().table.ShutdownOB, [](ShutdownModuleFn shutdownModule) { shutdownModule(); });
-}
-
-void ReleaseModule() {
+void ReleaseModule(ShutdownModuleFn shutdown) {
   LoaderState& state = Loader();
-  if (!WaitForModuleCalls(kModuleCallsWaitMs)) {
+  const bool idle = WaitForModuleCalls(kModuleCallsWaitMs);
+  if (shutdown != nullptr) CallModuleGuarded([&] { shutdown(); });
+  if (!idle) {
     // Freeing it now would pull the code from under a host thread.
     state.module.store(nullptr);
     return;
@@ -196,6 +204,9 @@ void ReleaseModule() {
 }
 
 void ShutdownLoader(bool closeWindow) {
+  // Before the host hears 0: a worker that has just seen the loaded report
+  // must not tell it 1 afterwards.
+  MarkDetectionStopping();
   CallRunningCallback(0);
   Baton baton(closeWindow ? Request::ShutdownAndClose : Request::Shutdown);
   if (baton.Held()) ShutdownSteps(closeWindow);
@@ -208,16 +219,19 @@ void RestartDetection(int32_t port) {
 }
 
 bool StopControlForUnload(DWORD timeoutMs) {
-  LoaderState& state = Loader();
   LoaderThread::BeginUnload();
-  state.detecting.store(false);
-  SetEvent(state.stopDetection.get());
+  {
+    // Before the stop: a start already past this check made its worker,
+    // which the stop below reaches; a later one makes none.
+    Os::ShortLock lock(gLock);
+    gUnloading = true;
+  }
+  MarkDetectionStopping();
   // A loader thread may hold the baton (Reconnect); with starts refused it
   // finishes promptly. The baton is then kept: nothing runs after unload.
   const DWORD self = GetCurrentThreadId();
   const ULONGLONG start = GetTickCount64();
   Os::ShortLock lock(gLock);
-  gUnloading = true;
   while (gHolder != 0 && gHolder != self) {
     const ULONGLONG waited = GetTickCount64() - start;
     if (waited >= timeoutMs) return false;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "loader/processor_api.h"
+
 // Starting and stopping detection, behind the exports and the status window.
 
 // Stores the launch option and starts a connection worker unless one may be
@@ -17,11 +19,12 @@ void ShutdownLoader(bool closeWindow);
 // launch option; the port 65535 means "do nothing at all".
 void RestartDetection(int32_t port);
 
-// The module's own ShutdownOB, if bound, under the fault guard.
-void CallModuleShutdown();
 // With the processor table emptied: waits for host calls still inside the
-// module and frees it (unless one is hung: it then stays loaded).
-void ReleaseModule();
+// module, then calls shutdown (the module's own ShutdownOB, taken from the
+// table before it was emptied; null for a module never launched) under the
+// fault guard, then frees the module, unless a call is hung inside it: it
+// then stays loaded.
+void ReleaseModule(ShutdownModuleFn shutdown);
 
 // Unload: nothing starts from here on, the worker is told to stop, and the
 // control paths' turn is taken for good. False when a loader thread still

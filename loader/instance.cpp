@@ -45,8 +45,13 @@ void ExitInstance(bool processExit) {
   }
   // The system holds its loader lock here, so no thread can exit while we
   // wait: threads are asked to finish and then parked (see LoaderThread).
-  bool ended = StopControlForUnload(kUnloadWaitMs);
-  SetLoaderEvent(kShuttingDown);  // a worker waiting for the module must not hold the unload
+  if (!StopControlForUnload(kUnloadWaitMs)) {
+    // A loader thread still holds the workers and the window.
+    PinThisLibrary();
+    return;
+  }
+  bool ended = true;
+  SetLoaderEvent(kShuttingDown);
   if (state.worker) ended &= state.worker->EndForUnload(kUnloadWaitMs);
   for (const std::shared_ptr<LoaderThread>& stopped : state.stoppedWorkers) {
     ended &= stopped->EndForUnload(kUnloadWaitMs);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/network/network_support.h"
+#include "tests/support/test_support.h"
 
 namespace network_test {
 namespace {
@@ -34,7 +35,8 @@ void ExpectFailureThenReconnect(Host& host, Simulator& faulty, const FailureRow&
   EXPECT_TRUE(host.WaitForLine(kStatusLine, kFailureStatus)) << host.Line(kStatusLine) << "\n" << faulty.Log();
   EXPECT_TRUE(host.WaitForLine(kInfoLine, row.info)) << host.Line(kInfoLine);
   SetEnvironmentVariableA("IXA_MODULE_FAULT", nullptr);
-  EXPECT_EQ(LoadedModule(), nullptr);
+  // The module is freed after the text, once its own ShutdownOB is done.
+  EXPECT_TRUE(testing_support::WaitUntil([] { return LoadedModule() == nullptr; }, kRunningTimeoutMs));
   EXPECT_EQ(gRunning.ones.load(), 0);
   if (row.imageStaysMapped) return;
   EXPECT_TRUE(FileIsFree(ImagePath()));

@@ -2,6 +2,9 @@
 // and leaves nothing behind.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "tests/network/network_support.h"
 #include "tests/support/test_support.h"
 #include "tools/processor_module/test_api.h"
@@ -64,6 +67,31 @@ TEST(ShutdownDuringWork, AnotherLoadersShutdownDoesNotEndTheWaitForTheModule) {
   report(5, "");
   EXPECT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
   EXPECT_LT(host.TimedShutdown(), kPromptShutdownMs);
+}
+
+// The module's buffers go in its own ShutdownOB: no host read may be inside
+// it by then, nor enter it afterwards.
+TEST(ShutdownFromTheHost, HostReadsAreKeptOutOfTheModuleWhileItShutsDown) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  host.StartDetect();
+  ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+  std::atomic<bool> stop{false};
+  std::atomic<int> served{0};
+  std::thread reader([&] {
+    unsigned char* data;
+    while (!stop.load()) served += host.GetDMXBuffer(static_cast<uint16_t>(served.load() % 32), &data) ? 1 : 0;
+  });
+  ASSERT_TRUE(testing_support::WaitUntil([&] { return served.load() > 1000; }, kRunningTimeoutMs));
+  SetEnvironmentVariableA(kCallsInShutdownVariable, nullptr);
+  host.TimedShutdown();
+  stop = true;
+  reader.join();
+  char calls[16] = "";
+  GetEnvironmentVariableA(kCallsInShutdownVariable, calls, sizeof(calls));
+  EXPECT_STREQ(calls, "0");
 }
 
 Host* gCallbackHost = nullptr;

@@ -43,6 +43,8 @@ struct ModuleState {
   std::atomic<StatusCallbackFn> statusCallback{nullptr};
   std::atomic<uint32_t> frame{0};
   std::atomic<bool> running{false};
+  std::atomic<bool> shuttingDown{false};
+  std::atomic<int32_t> callsInShutdown{0};
   HANDLE worker = nullptr;
   LARGE_INTEGER attachedAt{};
   uint8_t dmx[kPorts][kUniverses][kUniverseSize];
@@ -152,6 +154,7 @@ int32_t __cdecl GetNumChannels(void) { return kUniverseSize; }
 
 int32_t __cdecl GetPortBuffer(uint32_t port, int32_t universe, uint8_t** buffer) {
   if (Faults("GetPortBuffer")) RaiseException(0xE0490001, 0, 0, nullptr);
+  if (gState->shuttingDown.load(std::memory_order_relaxed)) gState->callsInShutdown.fetch_add(1);
   if (port >= kPorts || universe < 0 || universe >= kUniverses || buffer == nullptr) return 0;
   *buffer = gState->dmx[port][universe];
   return 1;
@@ -200,6 +203,7 @@ int32_t __cdecl ShutdownOB(void) {
   LARGE_INTEGER enteredAt;
   QueryPerformanceCounter(&enteredAt);
   Log("ShutdownOB");
+  gState->shuttingDown.store(true);
   if (gState->running.exchange(false) && gState->worker != nullptr) {
     WaitForSingleObject(gState->worker, INFINITE);
     CloseHandle(gState->worker);
@@ -207,6 +211,8 @@ int32_t __cdecl ShutdownOB(void) {
   }
   gState->statusCallback.store(nullptr);
   RecordShutdownTime(enteredAt);
+  SetEnvironmentVariableA(kCallsInShutdownVariable, std::to_string(gState->callsInShutdown.load()).c_str());
+  gState->shuttingDown.store(false);
   // Faults only once its thread is stopped: the module may then be freed.
   FaultIfNamed("ShutdownOB");
   return 1;

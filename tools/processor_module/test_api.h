@@ -31,6 +31,8 @@ typedef int64_t(__cdecl* TestAttachCounterFn)(void);
 // Each ShutdownOB leaves the microseconds it took in this environment
 // variable of the process, so the loader's own share can be told apart.
 constexpr char kShutdownTimeVariable[] = "IXA_MODULE_SHUTDOWN_US";
+// ... and how many GetPortBuffer calls came in while it ran.
+constexpr char kCallsInShutdownVariable[] = "IXA_MODULE_CALLS_IN_SHUTDOWN";
 
 // DMX pattern: byte 0 the port, byte 1 the universe, byte 2 the frame
 // counter, the rest derived from all three.
