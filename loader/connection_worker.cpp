@@ -30,9 +30,9 @@ enum class AttemptEnd {
 
 void TakeFailurePath(bool launched) {
   const ShutdownModuleFn shutdown = launched ? Loader().table.ShutdownOB.load() : nullptr;
-  UnbindProcessorTable();
+  const ModuleCallCount& calls = UnbindProcessorTable();
   ReportStatus(1, "Unable to connect to Corvane");
-  ReleaseModule(shutdown);
+  ReleaseModule(shutdown, calls);
 }
 
 // The module raised an exception it did not handle: the attempt fails like
@@ -43,7 +43,7 @@ void ReportModuleFault() { ReportStatus(0, "Virtual DP DLL failed"); }
 // module faulted.
 template <typename Entry, typename Call>
 bool CallDuringAttempt(const std::atomic<Entry>& slot, Call&& call) {
-  if (CallModuleEntry(slot, call)) return true;
+  if (CallModuleEntry(Loader().table, slot, call)) return true;
   ReportModuleFault();
   return false;
 }

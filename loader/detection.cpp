@@ -135,8 +135,8 @@ void StartSteps() {
 // buffer it frees in its ShutdownOB must not be handed out meanwhile.
 void ShutdownModule() {
   const ShutdownModuleFn shutdown = Loader().table.ShutdownOB.load();
-  UnbindProcessorTable();
-  ReleaseModule(shutdown);
+  const ModuleCallCount& calls = UnbindProcessorTable();
+  ReleaseModule(shutdown, calls);
 }
 
 void ShutdownSteps(bool closeWindow) {
@@ -191,9 +191,9 @@ void StopConnectionWorker() {
   LetGoOfWorker();
 }
 
-void ReleaseModule(ShutdownModuleFn shutdown) {
+void ReleaseModule(ShutdownModuleFn shutdown, const ModuleCallCount& calls) {
   LoaderState& state = Loader();
-  const bool idle = WaitForModuleCalls(kModuleCallsWaitMs);
+  const bool idle = state.module.load() == nullptr || WaitForModuleCalls(calls, kModuleCallsWaitMs);
   if (shutdown != nullptr) CallModuleGuarded([&] { shutdown(); });
   if (!idle) {
     // Freeing it now would pull the code from under a host thread.

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include "loader/instance.h"
-#include "loader/module_gate.h"
 #include "os/osboundary.h"
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
@@ -11,9 +10,6 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         return InitInstance() ? TRUE : FALSE;
       case DLL_PROCESS_DETACH:
         ExitInstance(reserved != nullptr);
-        return TRUE;
-      case DLL_THREAD_DETACH:
-        ReleaseModuleCallSlot();
         return TRUE;
       default:
         return TRUE;

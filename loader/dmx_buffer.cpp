@@ -32,10 +32,8 @@ __attribute__((cold, noinline)) bool Blank(uint8_t** out) noexcept {
 }  // namespace
 
 bool GetRowBuffer(uint16_t row, uint8_t** out) noexcept {
-  // Counted from the start, so that little is kept across the count's slow
-  // path.
-  ModuleCallScope scope;
   LoaderState& state = State();
+  ModuleCallScope scope(state.table);
   if (state.module.load() == nullptr || out == nullptr || row >= kPatchRowCount) return Blank(out);
   GetPortBufferFn getPortBuffer = state.table.GetPortBuffer.load();
   const PatchRow& patch = PatchTable()[row];

@@ -57,7 +57,8 @@ int32_t BuildParameterCommand(CommandBuffer& buffer, uint32_t fixture, FixturePa
 // reach the host. The slot is read for each message: ShutdownOB may empty
 // it between two.
 void Send(const CommandBuffer& buffer, int32_t length) {
-  CallModuleEntry(Loader().table.SendMIDICommands,
+  const ProcessorTable& table = Loader().table;
+  CallModuleEntry(table, table.SendMIDICommands,
                   [&](SendMIDICommandsFn send) { send(0, length, buffer.data()); });
 }
 

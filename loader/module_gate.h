@@ -2,13 +2,13 @@
 
 // Host threads and the status window call into the processor module without
 // a lock. Before the module is freed its slots are emptied and the calls
-// already inside it are waited for: each call is counted while it runs.
+// already inside it are waited for: each call is counted while it runs, on
+// the count of the binding it reads its entry point from.
 //
-// Counting is per thread, so host threads reading DMX together never share
-// a cache line: a thread owns the line its id hashes to and counts there
-// with plain stores. Whoever waits pays for the ordering instead, with one
-// process-wide barrier. A thread whose line is taken counts in one shared
-// counter with a locked instruction.
+// A host reads DMX a few thousand times a second, so one shared count per
+// binding costs it nothing it can measure. Each unbind retires its count and
+// puts a fresh one in place, so a count left behind by a thread that ended
+// inside the module (TerminateThread) holds back that module alone.
 
 #include <atomic>
 #include <cstdint>
@@ -16,70 +16,36 @@
 #include <windows.h>
 
 #include "loader/module_guard.h"
-#include "os/win32/osthread.h"
+#include "loader/processor_table.h"
 
-struct alignas(64) ModuleCallSlot {
-  std::atomic<DWORD> owner{0};  // a thread id; 0 while free
-  std::atomic<uint32_t> depth{0};  // the owner's calls inside the module, nested ones too
-};
-
-constexpr uint32_t kModuleCallSlotCount = 64;
-inline ModuleCallSlot gModuleCallSlots[kModuleCallSlotCount];
-inline std::atomic<int32_t> gSharedModuleCalls{0};
-
-inline ModuleCallSlot& HomeModuleCallSlot(DWORD threadId) {
-  return gModuleCallSlots[(threadId >> 2) % kModuleCallSlotCount];  // ids are multiples of 4
-}
-
-// Takes slot for self when it is free.
-bool ClaimModuleCallSlot(ModuleCallSlot& slot, DWORD self);
-
-// Counts the enclosing call into the module. The count is stored before the
-// caller reads an entry-point slot; the compiler keeps that order and the
-// waiter's barrier makes the store visible to it.
+// Counts the enclosing call into the module on the table's current count.
+// The count is taken with a full barrier before the caller reads the module
+// handle or an entry-point slot; the unbinding side empties the slots before
+// it reads the retired count, so one of the two always sees the other.
 class ModuleCallScope {
  public:
-  ModuleCallScope() {
-    const DWORD self = Os::Thread::CurrentThreadId();
-    ModuleCallSlot& home = HomeModuleCallSlot(self);
-    if (home.owner.load(std::memory_order_relaxed) == self || ClaimModuleCallSlot(home, self)) {
-      slot_ = &home;
-      slot_->depth.store(slot_->depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-      std::atomic_signal_fence(std::memory_order_seq_cst);
-    } else {
-      gSharedModuleCalls.fetch_add(1);
-    }
-  }
-  ~ModuleCallScope() {
-    if (slot_ != nullptr) {
-      slot_->depth.store(slot_->depth.load(std::memory_order_relaxed) - 1, std::memory_order_release);
-    } else {
-      gSharedModuleCalls.fetch_sub(1);
-    }
-  }
+  explicit ModuleCallScope(const ProcessorTable& table) : count_(table.calls.load()) { count_->inside.fetch_add(1); }
+  ~ModuleCallScope() { count_->inside.fetch_sub(1); }
   ModuleCallScope(const ModuleCallScope&) = delete;
   ModuleCallScope& operator=(const ModuleCallScope&) = delete;
 
  private:
-  ModuleCallSlot* slot_ = nullptr;  // null: counted in gSharedModuleCalls
+  ModuleCallCount* count_;
 };
 
 // Calls the entry point bound in slot, counted and under the fault guard:
 // call(entry) runs only when the slot is filled. False when it was empty or
 // the module faulted.
 template <typename Entry, typename Call>
-bool CallModuleEntry(const std::atomic<Entry>& slot, Call&& call) {
-  ModuleCallScope scope;
+bool CallModuleEntry(const ProcessorTable& table, const std::atomic<Entry>& slot, Call&& call) {
+  ModuleCallScope scope(table);
   Entry entry = slot.load();
   if (entry == nullptr) return false;
   return CallModuleGuarded([&] { call(entry); });
 }
 
-// With the slots emptied: waits until no call is inside the module. False
-// when one is still inside after timeoutMs (a module that hangs); the
-// module must then stay loaded.
-bool WaitForModuleCalls(DWORD timeoutMs);
-
-// The ending thread gives its slot back (a thread that ends inside the
-// module is no longer in it).
-void ReleaseModuleCallSlot();
+// With the slots emptied: waits until no call counted on retired (what
+// UnbindProcessorTable returned) is inside the module. False when one is
+// still inside after timeoutMs (a module that hangs); the module must then
+// stay loaded.
+bool WaitForModuleCalls(const ModuleCallCount& retired, DWORD timeoutMs);

@@ -37,7 +37,7 @@ bool ResolvePatchNodes() {
   // The module is asked without the lock held: it is foreign code and may
   // take its time.
   std::vector<NodeEntry> nodes;
-  ModuleCallScope scope;
+  ModuleCallScope scope(state.table);
   GetAvailableNodesFn getAvailableNodes = state.table.GetAvailableNodes.load();
   ConnectToNodeFn connectToNode = state.table.ConnectToNode.load();
   if (getAvailableNodes != nullptr && connectToNode != nullptr) {

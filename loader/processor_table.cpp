@@ -8,6 +8,18 @@
 
 namespace {
 
+// Counts are reused once nothing is counted on them: a count left behind
+// by a thread that ended inside a module keeps its record for good.
+constexpr size_t kReusedCounts = 8;
+ModuleCallCount gCounts[kReusedCounts];
+
+ModuleCallCount* FreshCount(const ModuleCallCount* retiring) {
+  for (ModuleCallCount& count : gCounts) {
+    if (&count != retiring && count.inside.load() == 0) return &count;
+  }
+  return new ModuleCallCount;
+}
+
 template <typename Fn>
 bool Bind(HMODULE module, const char* name, std::atomic<Fn>& slot) {
   Fn entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -53,7 +65,9 @@ bool BindProcessorTable(HMODULE module) {
   return all;
 }
 
-void UnbindProcessorTable() {
+ProcessorTable::ProcessorTable() : calls(&gCounts[0]) {}
+
+ModuleCallCount& UnbindProcessorTable() {
   ProcessorTable& t = Loader().table;
   t.GetNumPorts.store(nullptr);
   t.GetNumChannels.store(nullptr);
@@ -72,18 +86,25 @@ void UnbindProcessorTable() {
   t.GetLoaderVersion.store(nullptr);
   t.ChangeUserNum.store(nullptr);
   ClearNodeTable();
+  // After the slots: a call counted on the retired count from here on finds
+  // them empty.
+  ModuleCallCount* retired = t.calls.load();
+  t.calls.store(FreshCount(retired));
+  return *retired;
 }
 
 LoaderVersionCheck CheckLoaderVersion() {
   int32_t required = 0;
   // A module that faults here is not one to run.
-  bool answered = CallModuleEntry(Loader().table.GetLoaderVersion,
+  const ProcessorTable& table = Loader().table;
+  bool answered = CallModuleEntry(table, table.GetLoaderVersion,
                                   [&](GetLoaderVersionFn getVersion) { getVersion(&required); });
   return {required, answered && required <= kLoaderVersion, answered};
 }
 
 int32_t ChangeUserNumber(int32_t userNumber) {
   int32_t result = 0;
-  CallModuleEntry(Loader().table.ChangeUserNum, [&](ChangeUserNumFn change) { result = change(userNumber); });
+  const ProcessorTable& table = Loader().table;
+  CallModuleEntry(table, table.ChangeUserNum, [&](ChangeUserNumFn change) { result = change(userNumber); });
   return result;
 }

@@ -7,10 +7,19 @@
 
 #include "loader/processor_api.h"
 
+// Calls inside the module through one binding (see module_gate.h).
+struct alignas(64) ModuleCallCount {
+  std::atomic<int32_t> inside{0};
+};
+
 // The sixteen entry points of the bound processor module. Host threads read
 // the slots without a lock while the worker or ShutdownOB (un)binds them, so
 // each slot is one atomic pointer; an empty slot means "skip the call".
 struct ProcessorTable {
+  ProcessorTable();
+  // Never null; replaced at each unbind.
+  std::atomic<ModuleCallCount*> calls;
+
   std::atomic<GetNumPortsFn> GetNumPorts{nullptr};
   std::atomic<GetNumChannelsFn> GetNumChannels{nullptr};
   std::atomic<GetPortBufferFn> GetPortBuffer{nullptr};
@@ -36,8 +45,9 @@ bool MakeImagePath(char* buffer, size_t size);
 // found stay filled on failure; the caller's failure path unbinds.
 bool BindProcessorTable(HMODULE module);
 
-// Empties every slot and the node table.
-void UnbindProcessorTable();
+// Empties every slot and the node table, then retires the calls' count and
+// returns it, for WaitForModuleCalls.
+ModuleCallCount& UnbindProcessorTable();
 
 // The version the bound module needs (times 100), and whether this loader
 // is new enough for it.
