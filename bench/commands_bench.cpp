@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -126,6 +127,48 @@ Scaling ReadRowsOnThreads(int threads, int callsEach) {
   return best;
 }
 
+// A visualiser's load: kHostThreads threads each read every universe once
+// per frame, all starting a frame together so their reads overlap. Frames
+// run back to back; what a frame's reads take, summed over the threads and
+// times 60, is the share of one core at 60 frames/s.
+constexpr int kHostThreads = 4;
+constexpr int kUniversesPerFrame = 64;
+constexpr int kFrames = 2000;
+
+template <IxaBool(IXA_CALL* Read)(uint16_t, unsigned char**)>
+double HostFrameShare() {
+  std::atomic<int> arrived{0};
+  std::vector<std::vector<double>> frameNs(kHostThreads, std::vector<double>(kFrames));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kHostThreads; ++t) {
+    threads.emplace_back([&, t] {
+      uint32_t sum = 0;
+      for (int frame = 0; frame < kFrames; ++frame) {
+        // Every thread arrives before any reads the frame.
+        arrived.fetch_add(1);
+        while (arrived.load() < (frame + 1) * kHostThreads) SwitchToThread();
+        double start = NowNs();
+        for (int universe = 0; universe < kUniversesPerFrame; ++universe) {
+          unsigned char* buffer;
+          Read(static_cast<uint16_t>(universe), &buffer);
+          sum += buffer[1];
+        }
+        frameNs[t][frame] = NowNs() - start;
+      }
+      gSink = sum;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  // A thread the scheduler parked mid-frame measures the wait, not the
+  // reads: the median frame of each thread stands for it.
+  double perFrame = 0;
+  for (std::vector<double>& ns : frameNs) {
+    std::nth_element(ns.begin(), ns.begin() + kFrames / 2, ns.end());
+    perFrame += ns[kFrames / 2];
+  }
+  return perFrame * 60 / 1e9 * 100;
+}
+
 }  // namespace
 
 int main() {
@@ -164,11 +207,11 @@ int main() {
   Pair forwarding = Compare(readRows, forwardRows);
   std::printf("GetDMXBuffer, resolved row:        %7.2f ns/call\n", dmx.measured);
   std::printf("GetPortBuffer through a pointer:   %7.2f ns/call (floor)\n", dmx.floor);
-  std::printf("  ratio %.2fx (goal <= 1.5x)\n", dmx.ratio);
+  std::printf("  ratio %.2fx\n", dmx.ratio);
   std::printf("bare forwarding export (2 calls):  %7.2f ns/call, %.2fx the floor\n", forwarding.floor,
               forwarding.floor / dmx.floor);
   std::printf("  GetDMXBuffer vs forwarding export: %.2fx, best rounds %.2fx (tests, count and exception frame;"
-              " goal <= 1.40x)\n\n",
+              " for the record)\n\n",
               forwarding.ratio, forwarding.measured / forwarding.floor);
 
   Loader().table.SendMIDICommands.store(&CopyingSend);
@@ -218,6 +261,14 @@ int main() {
   std::printf("  throughput 4 vs 1: %.2fx (ideal %lu.00x); CPU per call 4 vs 1: %.2fx (1.00x = no contention)\n",
               one.wallNsPerCall / four.wallNsPerCall, std::min<DWORD>(4, system.dwNumberOfProcessors),
               four.cpuNsPerCall / one.cpuNsPerCall);
+
+  const double hostShare = HostFrameShare<&GetDMXBuffer>();
+  const double forwardingShare = HostFrameShare<&ForwardingExport>();
+  std::printf("\n%d host threads reading %d universes per frame at 60 frames/s, reads overlapping:\n", kHostThreads,
+              kUniversesPerFrame);
+  std::printf("  GetDMXBuffer:      %.4f%% of a core (goal < 0.1%%)\n", hostShare);
+  std::printf("  forwarding export: %.4f%% of a core (baseline); %.2fx\n", forwardingShare,
+              hostShare / forwardingShare);
 
   Loader().module.store(nullptr);
   UnbindProcessorTable();
