@@ -3,12 +3,10 @@
 #include <atomic>
 
 #include "os/osboundary.h"
+#include "os/osos.h"
 #include "os/ospriority.h"
 
 namespace {
-// How long a thread may take from the system's start-up code into ours.
-constexpr DWORD kEntryGraceMs = 200;
-
 // Threads that end after the unload could not be parked in time.
 constexpr DWORD kUnloadParkMs = 3000;
 
@@ -18,13 +16,20 @@ std::atomic<bool> gUnloading{false};
 
 LoaderThread::LoaderThread(Os::Thread::Procedure procedure)
     : procedure_(procedure),
-      entered_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       parked_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 std::shared_ptr<LoaderThread> LoaderThread::Start(Os::Thread::Procedure procedure) {
   std::shared_ptr<LoaderThread> record(new LoaderThread(procedure));
-  record->thread_ = std::make_unique<Os::Thread>(&Run, record.get(), nullptr, Os::Default, 0);
+  record->start_ = ClaimThreadStart(&Run, record.get());
+  if (record->start_ == nullptr) Os::ThrowError(ERROR_NOT_ENOUGH_MEMORY);
+  try {
+    record->thread_ = std::make_unique<Os::Thread>(Lingering()->threadStart, record->start_, nullptr, Os::Default, 0);
+  } catch (...) {
+    ReleaseThreadStart(record->start_);
+    record->start_ = nullptr;
+    throw;
+  }
   return record;
 }
 
@@ -37,6 +42,7 @@ LoaderThread::~LoaderThread() {
   }
   SetEvent(release_.get());
   thread_.reset();
+  ReleaseThreadStart(start_);
 }
 
 void LoaderThread::BeginUnload() { gUnloading.store(true); }
@@ -55,7 +61,6 @@ void LoaderThread::WaitUntilDone() const {
 unsigned __stdcall LoaderThread::Run(void* argument) {
   auto* self = static_cast<LoaderThread*>(argument);
   tOnLoaderThread = true;
-  SetEvent(self->entered_.get());
   Os::Contain("a loader thread", [&] { self->procedure_(nullptr); });
   self->Park();
   return 0;
@@ -72,8 +77,8 @@ void LoaderThread::Park() {
 
 bool LoaderThread::EndForUnload(DWORD timeoutMs) {
   if (!thread_) return true;
-  if (WaitForSingleObject(entered_.get(), kEntryGraceMs) != WAIT_OBJECT_0) {
-    TerminateThread(thread_->NativeHandle(), 0);
+  if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadWaiting) == kThreadWaiting) {
+    // Not started yet: it ends in the start code once the unload is over.
     thread_->Abandon();
     thread_.reset();
     return true;

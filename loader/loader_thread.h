@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "loader/lingering_code.h"
 #include "os/win32/handle.h"
 #include "os/win32/osthread.h"
 
@@ -18,8 +19,8 @@
 // it to return, while an unload has it call ExitThread from that wait, so it
 // never comes back into this library. A thread that has not yet entered
 // its procedure at unload time is still waiting for that same loader lock
-// in the system's thread start-up; it has run none of our code and is ended
-// there.
+// in the system's thread start-up; it starts through code that outlives the
+// library (lingering_code.h), which the unload tells to end it there.
 //
 // Several control paths may wait for the same thread (a host thread in
 // ShutdownOB and the status window's Reconnect), so it is held by shared
@@ -56,7 +57,7 @@ class LoaderThread {
   void Park();
 
   Os::Thread::Procedure procedure_;
-  Os::UniqueHandle entered_;
+  ThreadStart* start_ = nullptr;
   Os::UniqueHandle parked_;
   Os::UniqueHandle release_;
   std::unique_ptr<Os::Thread> thread_;

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "loader/lingering_code.h"
 #include "os/osthreadname.h"
 #include "os/win32/osthread.h"
 
@@ -89,6 +90,38 @@ TEST(Thread, DestructionWaitsForTheProcedureAndJoinIsRepeatable) {
   { Os::Thread blocking(&ObserveSelf, &slow, nullptr, Os::Default, 0); }
   EXPECT_TRUE(slow.returned) << "the destructor returned before the procedure did";
   releaser.join();
+}
+
+}  // namespace
+
+namespace {
+
+unsigned __stdcall ReturnSeven(void* argument) {
+  static_cast<std::atomic<bool>*>(argument)->store(true);
+  return 7;
+}
+
+// A loader thread starts through the lingering start code: it runs its
+// procedure, or, abandoned by an unload before it ran, ends there at once.
+TEST(Thread, TheLingeringStartRunsTheProcedureUnlessAbandonedFirst) {
+  for (bool abandoned : {false, true}) {
+    SCOPED_TRACE(abandoned ? "abandoned" : "entered");
+    std::atomic<bool> ran{false};
+    ThreadStart* start = ClaimThreadStart(&ReturnSeven, &ran);
+    ASSERT_NE(start, nullptr);
+    if (abandoned) start->state = kThreadAbandoned;
+    HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(Lingering()->threadStart),
+                                 start, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    EXPECT_EQ(code, abandoned ? 0u : 7u);
+    EXPECT_EQ(ran.load(), !abandoned);
+    EXPECT_EQ(start->state, abandoned ? kThreadAbandoned : kThreadEntered);
+    ReleaseThreadStart(start);
+  }
 }
 
 }  // namespace

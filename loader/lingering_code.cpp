@@ -1,0 +1,167 @@
+#include "loader/lingering_code.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+
+#include "loader/status_report.h"
+
+namespace {
+
+constexpr size_t kPage = 4096;
+constexpr size_t kThreadStartOffset = 64;  // in the code page, after the forwarder
+constexpr size_t kThreadStarts = 64;
+
+struct LingeringData {
+  ForwarderData forwarder;
+  ThreadStart starts[kThreadStarts];
+};
+static_assert(sizeof(LingeringData) <= kPage, "one data page");
+
+#if defined(__i386__)
+static_assert(offsetof(ThreadStart, procedure) == 4 && offsetof(ThreadStart, argument) == 8 &&
+                  offsetof(ThreadStart, exitThread) == 12,
+              "the start code's offsets");
+#else
+static_assert(offsetof(ThreadStart, procedure) == 8 && offsetof(ThreadStart, argument) == 16 &&
+                  offsetof(ThreadStart, exitThread) == 24,
+              "the start code's offsets");
+#endif
+
+// Appends machine code.
+class CodeWriter {
+ public:
+  explicit CodeWriter(uint8_t* at) : start_(at), at_(at) {}
+  void Bytes(std::initializer_list<uint8_t> bytes) {
+    for (uint8_t b : bytes) *at_++ = b;
+  }
+  void Word(uint32_t value) {
+    std::memcpy(at_, &value, sizeof(value));
+    at_ += sizeof(value);
+  }
+  // A rip-relative operand: counted from the end of the instruction, whose
+  // trailing bytes (an immediate) follow the operand.
+  void Relative(const volatile void* target, int trailing) {
+    Word(static_cast<uint32_t>(reinterpret_cast<intptr_t>(target) - reinterpret_cast<intptr_t>(at_ + 4 + trailing)));
+  }
+  size_t Size() const { return static_cast<size_t>(at_ - start_); }
+
+ private:
+  uint8_t* start_;
+  uint8_t* at_;
+};
+
+#if defined(__i386__)
+uint32_t Absolute(const volatile void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+// cdecl (code, text):
+//   lock incl inside; cmpl $0, open; je done
+//   pushl 8(%esp); pushl 8(%esp); call *target; addl $8, %esp
+//   done: lock decl inside; ret
+void WriteForwarder(uint8_t* code, ForwarderData* data) {
+  CodeWriter out(code);
+  out.Bytes({0xF0, 0xFF, 0x05});
+  out.Word(Absolute(&data->inside));
+  out.Bytes({0x83, 0x3D});
+  out.Word(Absolute(&data->open));
+  out.Bytes({0x00, 0x74, 0x11});
+  out.Bytes({0xFF, 0x74, 0x24, 0x08, 0xFF, 0x74, 0x24, 0x08, 0xFF, 0x15});
+  out.Word(Absolute(&data->target));
+  out.Bytes({0x83, 0xC4, 0x08, 0xF0, 0xFF, 0x0D});
+  out.Word(Absolute(&data->inside));
+  out.Bytes({0xC3});
+}
+
+// stdcall (ThreadStart* start):
+//   movl 4(%esp), %ecx; movl $1, %edx; xorl %eax, %eax
+//   lock cmpxchgl %edx, (%ecx); jne abandoned
+//   movl 8(%ecx), %eax; movl %eax, 4(%esp); jmp *4(%ecx)
+//   abandoned: pushl $0; call *12(%ecx)
+void WriteThreadStart(uint8_t* code) {
+  CodeWriter out(code);
+  out.Bytes({0x8B, 0x4C, 0x24, 0x04, 0xBA, 0x01, 0x00, 0x00, 0x00, 0x31, 0xC0});
+  out.Bytes({0xF0, 0x0F, 0xB1, 0x11, 0x75, 0x0A});
+  out.Bytes({0x8B, 0x41, 0x08, 0x89, 0x44, 0x24, 0x04, 0xFF, 0x61, 0x04});
+  out.Bytes({0x6A, 0x00, 0xFF, 0x51, 0x0C});
+}
+#elif defined(__x86_64__)
+// Win64 (code in ecx, text in rdx), data addressed relative to rip:
+//   lock incl inside(%rip); cmpl $0, open(%rip); je done
+//   subq $40, %rsp; call *target(%rip); addq $40, %rsp
+//   done: lock decl inside(%rip); ret
+void WriteForwarder(uint8_t* code, ForwarderData* data) {
+  CodeWriter out(code);
+  out.Bytes({0xF0, 0xFF, 0x05});
+  out.Relative(&data->inside, 0);
+  out.Bytes({0x83, 0x3D});
+  out.Relative(&data->open, 1);
+  out.Bytes({0x00, 0x74, 0x0E});
+  out.Bytes({0x48, 0x83, 0xEC, 0x28, 0xFF, 0x15});
+  out.Relative(&data->target, 0);
+  out.Bytes({0x48, 0x83, 0xC4, 0x28, 0xF0, 0xFF, 0x0D});
+  out.Relative(&data->inside, 0);
+  out.Bytes({0xC3});
+}
+
+// Win64 (ThreadStart* start in rcx):
+//   movl $1, %edx; xorl %eax, %eax; lock cmpxchgl %edx, (%rcx); jne abandoned
+//   movq 8(%rcx), %rax; movq 16(%rcx), %rcx; jmp *%rax
+//   abandoned: movq 24(%rcx), %rax; subq $40, %rsp; xorl %ecx, %ecx; call *%rax
+void WriteThreadStart(uint8_t* code) {
+  CodeWriter out(code);
+  out.Bytes({0xBA, 0x01, 0x00, 0x00, 0x00, 0x31, 0xC0, 0xF0, 0x0F, 0xB1, 0x11, 0x75, 0x0A});
+  out.Bytes({0x48, 0x8B, 0x41, 0x08, 0x48, 0x8B, 0x49, 0x10, 0xFF, 0xE0});
+  out.Bytes({0x48, 0x8B, 0x41, 0x18, 0x48, 0x83, 0xEC, 0x28, 0x31, 0xC9, 0xFF, 0xD0});
+}
+#endif
+
+LingeringCode gCode;
+INIT_ONCE gMade = INIT_ONCE_STATIC_INIT;
+
+BOOL CALLBACK MakeLingeringCode(INIT_ONCE*, void*, void**) {
+  auto* pages = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  if (pages == nullptr) return TRUE;
+  auto* data = reinterpret_cast<LingeringData*>(pages + kPage);
+  data->forwarder.inside = 0;
+  data->forwarder.open = 1;
+  data->forwarder.target = reinterpret_cast<void*>(&ReportStatus);
+  for (ThreadStart& start : data->starts) start.state = kThreadStartFree;
+  WriteForwarder(pages, &data->forwarder);
+  WriteThreadStart(pages + kThreadStartOffset);
+  DWORD previous = 0;
+  if (!VirtualProtect(pages, kPage, PAGE_EXECUTE_READ, &previous)) {
+    VirtualFree(pages, 0, MEM_RELEASE);
+    return TRUE;
+  }
+  FlushInstructionCache(GetCurrentProcess(), pages, kPage);
+  gCode.forwarder = reinterpret_cast<StatusCallbackFn>(reinterpret_cast<void*>(pages));
+  gCode.forwarderData = &data->forwarder;
+  gCode.threadStart = reinterpret_cast<Os::Thread::Procedure>(reinterpret_cast<void*>(pages + kThreadStartOffset));
+  gCode.starts = data->starts;
+  gCode.startCount = kThreadStarts;
+  return TRUE;
+}
+
+}  // namespace
+
+const LingeringCode* Lingering() {
+  InitOnceExecuteOnce(&gMade, &MakeLingeringCode, nullptr, nullptr);
+  return gCode.forwarder != nullptr ? &gCode : nullptr;
+}
+
+ThreadStart* ClaimThreadStart(Os::Thread::Procedure procedure, void* argument) {
+  const LingeringCode* code = Lingering();
+  if (code == nullptr) return nullptr;
+  for (size_t i = 0; i < code->startCount; ++i) {
+    ThreadStart* start = &code->starts[i];
+    if (InterlockedCompareExchange(&start->state, kThreadWaiting, kThreadStartFree) != kThreadStartFree) continue;
+    start->procedure = procedure;
+    start->argument = argument;
+    start->exitThread = reinterpret_cast<void*>(&ExitThread);
+    return start;
+  }
+  return nullptr;
+}
+
+void ReleaseThreadStart(ThreadStart* start) { InterlockedExchange(&start->state, kThreadStartFree); }

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+
+#include "loader/processor_api.h"
+#include "os/win32/osthread.h"
+
+// Code and data of this load of the library that outlive it, left behind on
+// purpose: a thread that may run after the unload goes through them and
+// never into the library's unmapped code. Two pages per load.
+//  - The status forwarder: a module left running without ShutdownOB keeps
+//    reporting; while the library is loaded its reports go on to
+//    ReportStatus, afterwards they return at once.
+//  - The thread start: a loader thread that had not run yet when the
+//    unload began (it waits in the system's start-up for the loader lock
+//    the unload holds) ends there instead of entering the library.
+
+struct ForwarderData {
+  volatile LONG inside;  // reports between entry and return
+  volatile LONG open;    // 1 while the library is loaded
+  void* target;          // ReportStatus
+};
+
+// One loader thread's start, decided once by a compare-exchange: the thread
+// enters the library, or the unload abandons it first and it ends in the
+// start code.
+enum ThreadStartState : LONG { kThreadWaiting = 0, kThreadEntered = 1, kThreadAbandoned = 2, kThreadStartFree = 3 };
+struct ThreadStart {
+  volatile LONG state;
+  Os::Thread::Procedure procedure;
+  void* argument;
+  void* exitThread;  // ExitThread, for the abandoned start
+};
+
+struct LingeringCode {
+  StatusCallbackFn forwarder;
+  ForwarderData* forwarderData;
+  // Start routine taking a ThreadStart* as its argument.
+  Os::Thread::Procedure threadStart;
+  ThreadStart* starts;
+  size_t startCount;
+};
+
+// This load's pages, made on first use; null when no memory could be had.
+const LingeringCode* Lingering();
+
+// A free start record for procedure(argument), or null when all are taken.
+ThreadStart* ClaimThreadStart(Os::Thread::Procedure procedure, void* argument);
+// Gives back the record of a thread that entered and has ended, or that
+// was never created.
+void ReleaseThreadStart(ThreadStart* start);
