@@ -16,6 +16,12 @@ constexpr size_t kThreadStarts = 64;
 struct LingeringData {
   ForwarderData forwarder;
   ThreadStart starts[kThreadStarts];
+#if defined(__x86_64__)
+  // The forwarder's unwind data, so that an exception raised below it can
+  // be dispatched through its frame (registered for good).
+  RUNTIME_FUNCTION forwarderFunction;
+  alignas(4) uint8_t forwarderUnwind[8];
+#endif
 };
 static_assert(sizeof(LingeringData) <= kPage, "one data page");
 
@@ -59,7 +65,7 @@ uint32_t Absolute(const volatile void* p) { return static_cast<uint32_t>(reinter
 //   lock incl inside; cmpl $0, open; je done
 //   pushl 8(%esp); pushl 8(%esp); call *target; addl $8, %esp
 //   done: lock decl inside; ret
-void WriteForwarder(uint8_t* code, ForwarderData* data) {
+size_t WriteForwarder(uint8_t* code, ForwarderData* data) {
   CodeWriter out(code);
   out.Bytes({0xF0, 0xFF, 0x05});
   out.Word(Absolute(&data->inside));
@@ -71,6 +77,7 @@ void WriteForwarder(uint8_t* code, ForwarderData* data) {
   out.Bytes({0x83, 0xC4, 0x08, 0xF0, 0xFF, 0x0D});
   out.Word(Absolute(&data->inside));
   out.Bytes({0xC3});
+  return out.Size();
 }
 
 // stdcall (ThreadStart* start):
@@ -86,22 +93,39 @@ void WriteThreadStart(uint8_t* code) {
   out.Bytes({0x6A, 0x00, 0xFF, 0x51, 0x0C});
 }
 #elif defined(__x86_64__)
-// Win64 (code in ecx, text in rdx), data addressed relative to rip:
+// Win64 (code in ecx, text in rdx), data addressed relative to rip; the
+// frame is set up first, as its unwind data says:
+//   subq $40, %rsp
 //   lock incl inside(%rip); cmpl $0, open(%rip); je done
-//   subq $40, %rsp; call *target(%rip); addq $40, %rsp
-//   done: lock decl inside(%rip); ret
-void WriteForwarder(uint8_t* code, ForwarderData* data) {
+//   call *target(%rip)
+//   done: lock decl inside(%rip); addq $40, %rsp; ret
+constexpr uint8_t kForwarderPrologSize = 4;
+
+size_t WriteForwarder(uint8_t* code, ForwarderData* data) {
   CodeWriter out(code);
+  out.Bytes({0x48, 0x83, 0xEC, 0x28});
   out.Bytes({0xF0, 0xFF, 0x05});
   out.Relative(&data->inside, 0);
   out.Bytes({0x83, 0x3D});
   out.Relative(&data->open, 1);
-  out.Bytes({0x00, 0x74, 0x0E});
-  out.Bytes({0x48, 0x83, 0xEC, 0x28, 0xFF, 0x15});
+  out.Bytes({0x00, 0x74, 0x06});
+  out.Bytes({0xFF, 0x15});
   out.Relative(&data->target, 0);
-  out.Bytes({0x48, 0x83, 0xC4, 0x28, 0xF0, 0xFF, 0x0D});
+  out.Bytes({0xF0, 0xFF, 0x0D});
   out.Relative(&data->inside, 0);
-  out.Bytes({0xC3});
+  out.Bytes({0x48, 0x83, 0xC4, 0x28, 0xC3});
+  return out.Size();
+}
+
+// Version 1, no handler; the prolog's one code: UWOP_ALLOC_SMALL of 40
+// bytes at its end, then the padding slot.
+void RegisterForwarderUnwind(uint8_t* pages, LingeringData* data, size_t forwarderSize) {
+  const uint8_t unwind[8] = {0x01, kForwarderPrologSize, 1, 0, kForwarderPrologSize, 0x42, 0, 0};
+  std::memcpy(data->forwarderUnwind, unwind, sizeof(unwind));
+  data->forwarderFunction.BeginAddress = 0;
+  data->forwarderFunction.EndAddress = static_cast<DWORD>(forwarderSize);
+  data->forwarderFunction.UnwindData = static_cast<DWORD>(data->forwarderUnwind - pages);
+  RtlAddFunctionTable(&data->forwarderFunction, 1, reinterpret_cast<DWORD64>(pages));
 }
 
 // Win64 (ThreadStart* start in rcx):
@@ -127,13 +151,16 @@ BOOL CALLBACK MakeLingeringCode(INIT_ONCE*, void*, void**) {
   data->forwarder.open = 1;
   data->forwarder.target = reinterpret_cast<void*>(&ReportStatus);
   for (ThreadStart& start : data->starts) start.state = kThreadStartFree;
-  WriteForwarder(pages, &data->forwarder);
+  const size_t forwarderSize = WriteForwarder(pages, &data->forwarder);
   WriteThreadStart(pages + kThreadStartOffset);
   DWORD previous = 0;
-  if (!VirtualProtect(pages, kPage, PAGE_EXECUTE_READ, &previous)) {
+  if (forwarderSize > kThreadStartOffset || !VirtualProtect(pages, kPage, PAGE_EXECUTE_READ, &previous)) {
     VirtualFree(pages, 0, MEM_RELEASE);
     return TRUE;
   }
+#if defined(__x86_64__)
+  RegisterForwarderUnwind(pages, data, forwarderSize);
+#endif
   FlushInstructionCache(GetCurrentProcess(), pages, kPage);
   gCode.forwarder = reinterpret_cast<StatusCallbackFn>(reinterpret_cast<void*>(pages));
   gCode.forwarderData = &data->forwarder;

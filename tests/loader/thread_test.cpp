@@ -124,4 +124,25 @@ TEST(Thread, TheLingeringStartRunsTheProcedureUnlessAbandonedFirst) {
   }
 }
 
+#if defined(__x86_64__)
+// The forwarder's frame unwinds to its caller, so an exception raised below
+// it (in a report) can be dispatched through it.
+TEST(LingeringCode, TheForwarderFrameUnwindsToItsCaller) {
+  const auto call = reinterpret_cast<DWORD64>(Lingering()->forwarder) + 20;  // past the prolog
+  DWORD64 base = 0;
+  PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(call, &base, nullptr);
+  ASSERT_NE(entry, nullptr);
+  DWORD64 stack[8] = {};
+  stack[5] = 0x123456;  // the caller's return address, above the 40-byte frame
+  CONTEXT context{};
+  context.Rip = call;
+  context.Rsp = reinterpret_cast<DWORD64>(&stack[0]);
+  void* handlerData = nullptr;
+  DWORD64 frame = 0;
+  RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, call, entry, &context, &handlerData, &frame, nullptr);
+  EXPECT_EQ(context.Rip, 0x123456u);
+  EXPECT_EQ(context.Rsp, reinterpret_cast<DWORD64>(&stack[6]));
+}
+#endif
+
 }  // namespace
