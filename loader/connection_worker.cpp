@@ -8,6 +8,7 @@
 #include "loader/detection.h"
 #include "loader/image_transfer.h"
 #include "loader/loader_state.h"
+#include "loader/loader_thread.h"
 #include "loader/module_gate.h"
 #include "loader/patch_nodes.h"
 #include "loader/processor_table.h"
@@ -55,7 +56,8 @@ bool LoadSavedImage() {
     ReportStatusFormat(0, "Could not find Virtual DP DLL: %s", path.c_str());
     return false;
   }
-  HMODULE module = LoadLibraryA(path.c_str());
+  // The module's start-up takes the loader lock, which an unload holds.
+  auto module = reinterpret_cast<HMODULE>(CallOutsideLibrary(&LoadLibraryA, path.c_str()));
   state.module.store(module);
   if (module != nullptr) return true;
   const DWORD error = GetLastError();

@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+#include <shellapi.h>
+
 #include "loader/detection.h"
 #include "loader/loader_state.h"
 #include "loader/status_callback.h"
@@ -26,6 +28,11 @@ void PinThisLibrary() {
 }  // namespace
 
 bool InitInstance() {
+  // An unload may leave the window's thread inside the shell (the tray
+  // icon's removal), so the shell must outlive this library.
+  HMODULE shell = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&Shell_NotifyIconA)), &shell);
   WSADATA wsaData;
   WSAStartup(MAKEWORD(2, 0), &wsaData);
   LoaderState& state = Loader();

@@ -11,16 +11,18 @@ namespace {
 
 constexpr size_t kPage = 4096;
 constexpr size_t kThreadStartOffset = 64;  // in the code page, after the forwarder
+constexpr size_t kCallOutsideOffset = 128;
 constexpr size_t kThreadStarts = 64;
 
 struct LingeringData {
   ForwarderData forwarder;
   ThreadStart starts[kThreadStarts];
 #if defined(__x86_64__)
-  // The forwarder's unwind data, so that an exception raised below it can
-  // be dispatched through its frame (registered for good).
-  RUNTIME_FUNCTION forwarderFunction;
-  alignas(4) uint8_t forwarderUnwind[8];
+  // Unwind data of the forwarder and the outside call, so that an exception
+  // raised below them is dispatched through their frames (registered for
+  // good).
+  RUNTIME_FUNCTION functions[2];
+  alignas(4) uint8_t unwind[2][8];
 #endif
 };
 static_assert(sizeof(LingeringData) <= kPage, "one data page");
@@ -92,6 +94,25 @@ void WriteThreadStart(uint8_t* code) {
   out.Bytes({0x8B, 0x41, 0x08, 0x89, 0x44, 0x24, 0x04, 0xFF, 0x61, 0x04});
   out.Bytes({0x6A, 0x00, 0xFF, 0x51, 0x0C});
 }
+// cdecl (ThreadStart* self, fn, a, b, c); fn may be cdecl or stdcall: the
+// stack is restored from the frame.
+//   pushl %ebp; movl %esp, %ebp; pushl %ebx; movl 8(%ebp), %ebx
+//   movl $1, %eax; movl $4, %edx; lock cmpxchgl %edx, (%ebx)
+//   pushl 24(%ebp); pushl 20(%ebp); pushl 16(%ebp); call *12(%ebp)
+//   leal -4(%ebp), %esp; pushl %eax
+//   movl $4, %eax; movl $1, %edx; lock cmpxchgl %edx, (%ebx); jne abandoned
+//   popl %eax; popl %ebx; popl %ebp; ret
+//   abandoned: pushl $0; call *12(%ebx)
+void WriteCallOutside(uint8_t* code) {
+  CodeWriter out(code);
+  out.Bytes({0x55, 0x89, 0xE5, 0x53, 0x8B, 0x5D, 0x08});
+  out.Bytes({0xB8, 0x01, 0x00, 0x00, 0x00, 0xBA, 0x04, 0x00, 0x00, 0x00, 0xF0, 0x0F, 0xB1, 0x13});
+  out.Bytes({0xFF, 0x75, 0x18, 0xFF, 0x75, 0x14, 0xFF, 0x75, 0x10, 0xFF, 0x55, 0x0C});
+  out.Bytes({0x8D, 0x65, 0xFC, 0x50});
+  out.Bytes({0xB8, 0x04, 0x00, 0x00, 0x00, 0xBA, 0x01, 0x00, 0x00, 0x00, 0xF0, 0x0F, 0xB1, 0x13, 0x75, 0x04});
+  out.Bytes({0x58, 0x5B, 0x5D, 0xC3});
+  out.Bytes({0x6A, 0x00, 0xFF, 0x53, 0x0C});
+}
 #elif defined(__x86_64__)
 // Win64 (code in ecx, text in rdx), data addressed relative to rip; the
 // frame is set up first, as its unwind data says:
@@ -117,15 +138,40 @@ size_t WriteForwarder(uint8_t* code, ForwarderData* data) {
   return out.Size();
 }
 
+// Win64 (self in rcx, fn in rdx, a in r8, b in r9, c on the stack):
+//   pushq %rbx; subq $32, %rsp; movq %rcx, %rbx
+//   movl $1, %eax; movl $4, %r10d; lock cmpxchgl %r10d, (%rbx)
+//   movq %rdx, %rax; movq %r8, %rcx; movq %r9, %rdx; movq 80(%rsp), %r8; call *%rax
+//   movq %rax, %r11; movl $4, %eax; movl $1, %edx; lock cmpxchgl %edx, (%rbx); jne abandoned
+//   movq %r11, %rax; addq $32, %rsp; popq %rbx; ret
+//   abandoned: xorl %ecx, %ecx; call *24(%rbx)
+constexpr uint8_t kCallOutsidePrologSize = 5;
+
+size_t WriteCallOutside(uint8_t* code) {
+  CodeWriter out(code);
+  out.Bytes({0x53, 0x48, 0x83, 0xEC, 0x20, 0x48, 0x89, 0xCB});
+  out.Bytes({0xB8, 0x01, 0x00, 0x00, 0x00, 0x41, 0xBA, 0x04, 0x00, 0x00, 0x00, 0xF0, 0x44, 0x0F, 0xB1, 0x13});
+  out.Bytes({0x48, 0x89, 0xD0, 0x4C, 0x89, 0xC1, 0x4C, 0x89, 0xCA, 0x4C, 0x8B, 0x44, 0x24, 0x50, 0xFF, 0xD0});
+  out.Bytes({0x49, 0x89, 0xC3, 0xB8, 0x04, 0x00, 0x00, 0x00, 0xBA, 0x01, 0x00, 0x00, 0x00});
+  out.Bytes({0xF0, 0x0F, 0xB1, 0x13, 0x75, 0x09});
+  out.Bytes({0x4C, 0x89, 0xD8, 0x48, 0x83, 0xC4, 0x20, 0x5B, 0xC3});
+  out.Bytes({0x31, 0xC9, 0xFF, 0x53, 0x18});
+  return out.Size();
+}
+
 // Version 1, no handler; the prolog's one code: UWOP_ALLOC_SMALL of 40
 // bytes at its end, then the padding slot.
-void RegisterForwarderUnwind(uint8_t* pages, LingeringData* data, size_t forwarderSize) {
-  const uint8_t unwind[8] = {0x01, kForwarderPrologSize, 1, 0, kForwarderPrologSize, 0x42, 0, 0};
-  std::memcpy(data->forwarderUnwind, unwind, sizeof(unwind));
-  data->forwarderFunction.BeginAddress = 0;
-  data->forwarderFunction.EndAddress = static_cast<DWORD>(forwarderSize);
-  data->forwarderFunction.UnwindData = static_cast<DWORD>(data->forwarderUnwind - pages);
-  RtlAddFunctionTable(&data->forwarderFunction, 1, reinterpret_cast<DWORD64>(pages));
+// For the outside call: UWOP_ALLOC_SMALL of 32 bytes at 5, UWOP_PUSH_NONVOL
+// of rbx at 1, latest first.
+void RegisterUnwind(uint8_t* pages, LingeringData* data, size_t forwarderSize, size_t callOutsideSize) {
+  const uint8_t forwarder[8] = {0x01, kForwarderPrologSize, 1, 0, kForwarderPrologSize, 0x42, 0, 0};
+  const uint8_t callOutside[8] = {0x01, kCallOutsidePrologSize, 2, 0, 5, 0x32, 1, 0x30};
+  std::memcpy(data->unwind[0], forwarder, sizeof(forwarder));
+  std::memcpy(data->unwind[1], callOutside, sizeof(callOutside));
+  data->functions[0] = {0, static_cast<DWORD>(forwarderSize), static_cast<DWORD>(data->unwind[0] - pages)};
+  data->functions[1] = {static_cast<DWORD>(kCallOutsideOffset), static_cast<DWORD>(kCallOutsideOffset + callOutsideSize),
+                        static_cast<DWORD>(data->unwind[1] - pages)};
+  RtlAddFunctionTable(data->functions, 2, reinterpret_cast<DWORD64>(pages));
 }
 
 // Win64 (ThreadStart* start in rcx):
@@ -153,18 +199,24 @@ BOOL CALLBACK MakeLingeringCode(INIT_ONCE*, void*, void**) {
   for (ThreadStart& start : data->starts) start.state = kThreadStartFree;
   const size_t forwarderSize = WriteForwarder(pages, &data->forwarder);
   WriteThreadStart(pages + kThreadStartOffset);
+#if defined(__x86_64__)
+  const size_t callOutsideSize = WriteCallOutside(pages + kCallOutsideOffset);
+#else
+  WriteCallOutside(pages + kCallOutsideOffset);
+#endif
   DWORD previous = 0;
   if (forwarderSize > kThreadStartOffset || !VirtualProtect(pages, kPage, PAGE_EXECUTE_READ, &previous)) {
     VirtualFree(pages, 0, MEM_RELEASE);
     return TRUE;
   }
 #if defined(__x86_64__)
-  RegisterForwarderUnwind(pages, data, forwarderSize);
+  RegisterUnwind(pages, data, forwarderSize, callOutsideSize);
 #endif
   FlushInstructionCache(GetCurrentProcess(), pages, kPage);
   gCode.forwarder = reinterpret_cast<StatusCallbackFn>(reinterpret_cast<void*>(pages));
   gCode.forwarderData = &data->forwarder;
   gCode.threadStart = reinterpret_cast<Os::Thread::Procedure>(reinterpret_cast<void*>(pages + kThreadStartOffset));
+  gCode.callOutside = reinterpret_cast<OutsideCallFn>(reinterpret_cast<void*>(pages + kCallOutsideOffset));
   gCode.starts = data->starts;
   gCode.startCount = kThreadStarts;
   return TRUE;

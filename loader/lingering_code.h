@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "loader/processor_api.h"
 #include "os/win32/osthread.h"
 
@@ -23,8 +25,17 @@ struct ForwarderData {
 
 // One loader thread's start, decided once by a compare-exchange: the thread
 // enters the library, or the unload abandons it first and it ends in the
-// start code.
-enum ThreadStartState : LONG { kThreadWaiting = 0, kThreadEntered = 1, kThreadAbandoned = 2, kThreadStartFree = 3 };
+// start code. Later, while the thread is inside a call that may wait for the
+// loader lock or for another process (CallOutside), the unload may abandon
+// it there too: the call then returns into the lingering code, which ends
+// the thread.
+enum ThreadStartState : LONG {
+  kThreadWaiting = 0,
+  kThreadEntered = 1,
+  kThreadAbandoned = 2,
+  kThreadStartFree = 3,
+  kThreadOutside = 4,
+};
 struct ThreadStart {
   volatile LONG state;
   Os::Thread::Procedure procedure;
@@ -32,11 +43,15 @@ struct ThreadStart {
   void* exitThread;  // ExitThread, for the abandoned start
 };
 
+// fn(a, b, c) for any calling convention, made from the lingering code.
+using OutsideCallFn = uintptr_t(__cdecl*)(ThreadStart* self, const void* fn, uintptr_t a, uintptr_t b, uintptr_t c);
+
 struct LingeringCode {
   StatusCallbackFn forwarder;
   ForwarderData* forwarderData;
   // Start routine taking a ThreadStart* as its argument.
   Os::Thread::Procedure threadStart;
+  OutsideCallFn callOutside;
   ThreadStart* starts;
   size_t startCount;
 };

@@ -7,10 +7,14 @@
 #include "os/ospriority.h"
 
 namespace {
+// How often an unload waiting for a thread looks whether it went outside.
+constexpr DWORD kOutsideCheckMs = 5;
+
 // Threads that end after the unload could not be parked in time.
 constexpr DWORD kUnloadParkMs = 3000;
 
-thread_local bool tOnLoaderThread = false;
+// The calling loader thread's start record; null on other threads.
+thread_local ThreadStart* tThreadStart = nullptr;
 std::atomic<bool> gUnloading{false};
 }  // namespace
 
@@ -51,7 +55,7 @@ bool LoaderThread::IsCallingThread() const {
   return thread_ && thread_->GetId() == Os::Thread::CurrentThreadId();
 }
 
-bool LoaderThread::OnLoaderThread() { return tOnLoaderThread; }
+bool LoaderThread::OnLoaderThread() { return tThreadStart != nullptr; }
 
 void LoaderThread::WaitUntilDone() const {
   if (IsCallingThread()) return;
@@ -60,7 +64,7 @@ void LoaderThread::WaitUntilDone() const {
 
 unsigned __stdcall LoaderThread::Run(void* argument) {
   auto* self = static_cast<LoaderThread*>(argument);
-  tOnLoaderThread = true;
+  tThreadStart = self->start_;
   Os::Contain("a loader thread", [&] { self->procedure_(nullptr); });
   self->Park();
   return 0;
@@ -75,6 +79,13 @@ void LoaderThread::Park() {
   }
 }
 
+uintptr_t CallOutsideWords(const void* fn, uintptr_t a, uintptr_t b, uintptr_t c) {
+  // Elsewhere a record of its own that nobody abandons.
+  ThreadStart unwatched{kThreadEntered, nullptr, nullptr, reinterpret_cast<void*>(&ExitThread)};
+  ThreadStart* self = tThreadStart != nullptr ? tThreadStart : &unwatched;
+  return Lingering()->callOutside(self, fn, a, b, c);
+}
+
 bool LoaderThread::EndForUnload(DWORD timeoutMs) {
   if (!thread_) return true;
   if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadWaiting) == kThreadWaiting) {
@@ -83,7 +94,20 @@ bool LoaderThread::EndForUnload(DWORD timeoutMs) {
     thread_.reset();
     return true;
   }
-  bool parked = WaitForSingleObject(parked_.get(), timeoutMs) == WAIT_OBJECT_0;
+  // Parked, or inside a call outside the library, which it never comes
+  // back from once abandoned.
+  bool parked = false;
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    parked = WaitForSingleObject(parked_.get(), kOutsideCheckMs) == WAIT_OBJECT_0;
+    if (parked) break;
+    if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadOutside) == kThreadOutside) {
+      thread_->Abandon();
+      thread_.reset();
+      return true;
+    }
+    if (GetTickCount64() - start >= timeoutMs) break;
+  }
   if (parked) {
     // ExitThread has the signature of an APC routine; it runs inside the
     // thread's alertable wait and never returns.

@@ -11,6 +11,7 @@ unsigned __stdcall StatusWindowProcedure(void*) {
   if (state.statusWindow) {
     ResetLoaderEvent(kDialogClosed);
     state.statusWindow->DoModal();
+    state.statusWindow->RemoveTrayIcon();
     SetLoaderEvent(kDialogClosed);
   }
   SetEvent(state.windowStarted.get());  // a window that could not be made holds no worker

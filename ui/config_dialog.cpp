@@ -9,6 +9,7 @@
 
 #include "loader/detection.h"
 #include "loader/loader_state.h"
+#include "loader/loader_thread.h"
 #include "loader/processor_table.h"
 #include "ui/patch_table.h"
 #include "ui/resource.h"
@@ -87,7 +88,20 @@ BOOL CIxaConfigDialog::SetTrayIcon(DWORD operation, TrayState state) {
   data.uCallbackMessage = kTrayMessage;
   data.hIcon = trayIcons_[state].get();
   std::snprintf(data.szTip, sizeof(data.szTip), "%s", kTrayTip);
-  return Shell_NotifyIconA(operation, &data);
+  const BOOL done = Shell_NotifyIconA(operation, &data);
+  if (operation == NIM_ADD) trayOwner_ = data.hWnd;
+  return done;
+}
+
+void CIxaConfigDialog::RemoveTrayIcon() {
+  if (trayOwner_ == nullptr) return;
+  NOTIFYICONDATAA data;
+  std::memset(&data, 0, sizeof(data));
+  data.cbSize = NOTIFYICONDATAA_V3_SIZE;
+  data.hWnd = trayOwner_;
+  data.uID = kTrayIconId;
+  trayOwner_ = nullptr;
+  CallOutsideLibrary(&Shell_NotifyIconA, NIM_DELETE, &data);
 }
 
 void CIxaConfigDialog::PlaceWindow() {
@@ -168,9 +182,6 @@ bool CIxaConfigDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
       if (wParam != SIZE_MINIMIZED) return false;
       Hide();
       return true;
-    case WM_DESTROY:
-      SetTrayIcon(NIM_DELETE, kTrayProduct);
-      return false;
     default:
       return false;
   }

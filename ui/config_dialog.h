@@ -40,6 +40,11 @@ class CIxaConfigDialog : public Ui::Dialog {
   bool ReadPatchTable();
   bool WritePatchTable();
 
+  // After the run, on the window's thread: the icon's removal waits for the
+  // shell, so it is made once no window of ours is left for the system to
+  // call into, and an unload may leave the thread behind in it.
+  void RemoveTrayIcon();
+
  protected:
   BOOL OnInitDialog() override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -73,6 +78,7 @@ class CIxaConfigDialog : public Ui::Dialog {
   std::atomic<uint32_t> port_{kDefaultPort};
   uint32_t userNumber_ = 1;
   Ui::UniqueIcon trayIcons_[kTrayStateCount];
+  HWND trayOwner_ = nullptr;  // the window the icon was added for
   // Levels SOFTWARE, Quennel Systems, Corvane III Orb; open only during one
   // settings operation.
   Os::UniqueRegistryKey settingsKeys_[3];

@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <atomic>
+#include <thread>
 
 #include "IxaLoader.h"
 #include "tests/support/test_support.h"
@@ -118,6 +121,66 @@ TEST(DllUnloadRace, ChildUnloadRightAfterLoad) {
 
 TEST(DllLifecycle, UnloadRightAfterLoadNeitherHangsNorCrashes) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(testing_support::RunTestsInChild("DllUnloadRace.*", 60000), 0);
+}
+
+// A notification area that does not answer the icon's removal until
+// released, as a hung shell; topmost, so it is found before the desktop's.
+class HungTray {
+ public:
+  HungTray() : thread_([this] { Run(); }) { WaitForSingleObject(ready_, 10000); }
+  ~HungTray() {
+    Release();
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    thread_.join();
+  }
+  void Release() { SetEvent(gRelease); }
+
+ private:
+  static inline HANDLE gRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA && reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData == NIM_DELETE) {
+      WaitForSingleObject(gRelease, INFINITE);
+    }
+    if (message == WM_CLOSE) PostQuitMessage(0);
+    return message == WM_COPYDATA ? TRUE : DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+  void Run() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &Proc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"Shell_TrayWnd";
+    RegisterClassW(&windowClass);
+    window_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Shell_TrayWnd", nullptr, WS_POPUP, 0, 0, 0, 0,
+                              nullptr, nullptr, windowClass.hInstance, nullptr);
+    SetEvent(ready_);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    DestroyWindow(window_);
+    UnregisterClassW(L"Shell_TrayWnd", windowClass.hInstance);
+  }
+
+  HANDLE ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HWND window_ = nullptr;
+  std::thread thread_;
+};
+
+// The unload waits for no other process: a shell that does not answer
+// leaves the window's thread behind in code that outlives the library.
+TEST(DllLifecycle, UnloadWhileTheShellHangsUnmapsTheLibraryAndItLoadsAgain) {
+  HungTray tray;
+  {
+    Library lib;
+    ASSERT_NE(WaitForStatusWindow(), nullptr);
+    EXPECT_LT(lib.Unload(), kHangGuardMs);
+  }
+  EXPECT_EQ(GetModuleHandleA("IxaLoader.dll"), nullptr);
+  tray.Release();
+  Library again;
+  ASSERT_NE(again.dll, nullptr);
+  ASSERT_NE(WaitForStatusWindow(), nullptr);
+  again.ShutdownOB(1);
+  again.Unload();
 }
 
 TEST(DllLifecycle, SecondStartStartsNoSecondWorker) {
