@@ -82,7 +82,7 @@ TEST(Process, AProgramThatCannotStartIsLoggedNotThrown) {
   uint32_t exitCode = 5;
   EXPECT_FALSE(missing.Wait(&exitCode, 0));
   missing.Detach();
-  std::vector<std::string> lines = listener.TextsFrom(GetCurrentProcessId());
+  std::vector<std::string> lines = listener.WaitForTexts(GetCurrentProcessId(), 1);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find(" osprocess:227] Failed to start process 'no-such-program-here', error code 2\n"),
             std::string::npos)
