@@ -173,8 +173,12 @@ TEST(Platform, RecordIsBuiltOnce) {
   EXPECT_EQ(first.GetProductType(), 6);
   const Os::PlatformRecord& record = first.Record();
   EXPECT_EQ(record.operatingSystem.rfind(L"Windows", 0), 0u) << std::string(record.operatingSystem.begin(), record.operatingSystem.end());
+  MEMORYSTATUSEX memory{};
+  memory.dwLength = sizeof(memory);
+  ASSERT_TRUE(GlobalMemoryStatusEx(&memory));
   EXPECT_GT(record.physicalMemory, 0u);
-  EXPECT_EQ(record.memoryText, Os::MemoryText(record.physicalMemory));
+  EXPECT_EQ(record.physicalMemory, memory.ullTotalPhys);
+  EXPECT_EQ(record.memoryText, std::to_wstring(memory.ullTotalPhys >> 20) + L" MB");
   if (!record.processor.empty()) {
     EXPECT_NE(record.processor.front(), L' ');
     EXPECT_NE(record.processor.back(), L' ');
