@@ -121,7 +121,7 @@ bool Manager::UpdateState(const char* baseName, unsigned line, const StackAddres
   }
   Stack& kept = recentStacks_[sequence_.load()];
   kept.depth = std::min(stackDepth, kStackCapacity);
-  if (stack != nullptr) std::memcpy(kept.addresses, stack, kept.depth * sizeof(uint32_t));
+  if (stack != nullptr) std::memcpy(kept.addresses, stack, kept.depth * sizeof(StackAddress));
 
   if (now - previous > floodPeriodMs_) {
     if (state.burst > floodCount_) {

@@ -59,14 +59,12 @@ TEST(ThrowError, LogsOneRecordThenThrowsWithTheSystemText) {
     FAIL() << "no exception";
   } catch (const kel::exception& error) {
     const auto& os = dynamic_cast<const Os::os_exception&>(error);
-    EXPECT_EQ(os.osText, Os::FormatOsError(2));
-    EXPECT_EQ(error.Description(), L"Os Error 2: " + os.osText);
+    EXPECT_EQ(os.osText, L"File not found.\r\n");
+    EXPECT_EQ(error.Description(), L"Os Error 2: File not found.\r\n");
   }
-  std::vector<std::string> lines = listener.TextsFrom(GetCurrentProcessId());
+  std::vector<std::string> lines = listener.WaitForTexts(GetCurrentProcessId(), 1);
   ASSERT_EQ(lines.size(), 1u);
-  std::wstring osText = Os::FormatOsError(2);
-  std::string narrow(osText.begin(), osText.end());
-  EXPECT_NE(lines[0].find(" osos:596] OS error 2: " + narrow), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find(" osos:596] OS error 2: File not found.\r\n"), std::string::npos) << lines[0];
 }
 
 TEST(ThrowError, BareAndLogOnly) {
@@ -78,9 +76,9 @@ TEST(ThrowError, BareAndLogOnly) {
     EXPECT_EQ(error.code, 5);
     EXPECT_TRUE(error.osText.empty());
   }
-  EXPECT_TRUE(listener.TextsFrom(GetCurrentProcessId()).empty());
+  EXPECT_TRUE(listener.WaitForTexts(GetCurrentProcessId(), 0).empty());
   EXPECT_NO_THROW(Os::ThrowError(-3, true, false));
-  std::vector<std::string> lines = listener.TextsFrom(GetCurrentProcessId());
+  std::vector<std::string> lines = listener.WaitForTexts(GetCurrentProcessId(), 1);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("OS error -3: Unknown error"), std::string::npos) << lines[0];
 }

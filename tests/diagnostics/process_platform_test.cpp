@@ -82,7 +82,7 @@ TEST(Process, AProgramThatCannotStartIsLoggedNotThrown) {
   uint32_t exitCode = 5;
   EXPECT_FALSE(missing.Wait(&exitCode, 0));
   missing.Detach();
-  std::vector<std::string> lines = listener.TextsFrom(GetCurrentProcessId());
+  std::vector<std::string> lines = listener.WaitForTexts(GetCurrentProcessId(), 1);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find(" osprocess:227] Failed to start process 'no-such-program-here', error code 2\n"),
             std::string::npos)
@@ -173,8 +173,12 @@ TEST(Platform, RecordIsBuiltOnce) {
   EXPECT_EQ(first.GetProductType(), 6);
   const Os::PlatformRecord& record = first.Record();
   EXPECT_EQ(record.operatingSystem.rfind(L"Windows", 0), 0u) << std::string(record.operatingSystem.begin(), record.operatingSystem.end());
+  MEMORYSTATUSEX memory{};
+  memory.dwLength = sizeof(memory);
+  ASSERT_TRUE(GlobalMemoryStatusEx(&memory));
   EXPECT_GT(record.physicalMemory, 0u);
-  EXPECT_EQ(record.memoryText, Os::MemoryText(record.physicalMemory));
+  EXPECT_EQ(record.physicalMemory, memory.ullTotalPhys);
+  EXPECT_EQ(record.memoryText, std::to_wstring(memory.ullTotalPhys >> 20) + L" MB");
   if (!record.processor.empty()) {
     EXPECT_NE(record.processor.front(), L' ');
     EXPECT_NE(record.processor.back(), L' ');

@@ -31,7 +31,7 @@ TEST(Trap, ReportsToTheDebuggerShowsTheDialogAndAborts) {
     DebugOutputListener listener;
     result = RunChild("trap", {{"IXA_DIALOG_AUTOPRESS", "0"},
                                {"IXA_DIALOG_RECORD", record.NarrowPath()}});
-    texts = listener.TextsFrom(result.pid);
+    texts = listener.WaitForTexts(result.pid, 1);
   }
   EXPECT_EQ(result.exitCode, 3u);  // abort()
   ASSERT_EQ(texts.size(), 1u);

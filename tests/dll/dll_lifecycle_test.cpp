@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <process.h>
+#include <tlhelp32.h>
 
 #include <shellapi.h>
 
@@ -58,6 +60,58 @@ bool EventIsSet(const char* name) {
   bool set = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
   CloseHandle(event);
   return set;
+}
+
+// Where a thread began, as the system recorded it.
+ULONG_PTR StartAddress(HANDLE thread) {
+  using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  static const auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+  constexpr int kThreadQuerySetWin32StartAddress = 9;
+  ULONG_PTR start = 0;
+  if (query == nullptr || query(thread, kThreadQuerySetWin32StartAddress, &start, sizeof(start), nullptr) != 0) {
+    return 0;
+  }
+  return start;
+}
+
+// The system records where a thread began once it runs.
+unsigned __stdcall RecordOwnStart(void* start) {
+  *static_cast<ULONG_PTR*>(start) = StartAddress(GetCurrentThread());
+  return 0;
+}
+
+// Threads of this process started through the C runtime, as the library
+// starts its own. The system's pool workers come and go on their own
+// schedule; they are not counted.
+int CountRuntimeThreads() {
+  static const ULONG_PTR runtimeStart = [] {
+    ULONG_PTR start = 0;
+    HANDLE probe = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RecordOwnStart, &start, 0, nullptr));
+    WaitForSingleObject(probe, INFINITE);
+    CloseHandle(probe);
+    return start;
+  }();
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) continue;
+    if (runtimeStart != 0 && StartAddress(thread) == runtimeStart) ++count;
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+DWORD HandleCount() {
+  DWORD handles = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handles);
+  return handles;
 }
 
 std::atomic<int> gCallbackCalls{0};
@@ -186,12 +240,12 @@ TEST(DllLifecycle, UnloadWhileTheShellHangsUnmapsTheLibraryAndItLoadsAgain) {
 TEST(DllLifecycle, SecondStartStartsNoSecondWorker) {
   Library lib;
   ASSERT_NE(WaitForStatusWindow(), nullptr);
-  int before = CountThreads();
+  // The window's thread alone, once an earlier test's threads have ended.
+  EXPECT_TRUE(WaitUntil([] { return CountRuntimeThreads() == 1; }, 10000)) << CountRuntimeThreads();
   EXPECT_EQ(lib.StartDetectExt(7), 1);
-  int withWorker = CountThreads();
+  EXPECT_EQ(CountRuntimeThreads(), 2);
   EXPECT_EQ(lib.StartDetect(), 1);
-  EXPECT_EQ(CountThreads(), withWorker);
-  EXPECT_GT(withWorker, before);
+  EXPECT_EQ(CountRuntimeThreads(), 2);
   lib.ShutdownOB(1);
   lib.Unload();
 }
@@ -215,8 +269,7 @@ TEST(DllLifecycle, RepeatedLoadAndUnloadLeaksNoThreadsOrHandles) {
   // Warm up once so lazily created system objects are not counted as leaks.
   { Library warm; warm.ShutdownOB(1); warm.Unload(); }
   int threads = CountThreads();
-  DWORD handles = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &handles);
+  DWORD handles = HandleCount();
   for (int i = 0; i < 20; ++i) {
     Library lib;
     ASSERT_NE(lib.dll, nullptr);
@@ -228,9 +281,9 @@ TEST(DllLifecycle, RepeatedLoadAndUnloadLeaksNoThreadsOrHandles) {
   // Threads parked by an unload finish exiting once the loader lock is free;
   // the system's own thread-pool workers idle out after about 5 s.
   EXPECT_TRUE(WaitUntil([&] { return CountThreads() <= threads; }, 10000)) << CountThreads() << " vs " << threads;
-  DWORD after = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &after);
-  EXPECT_LE(after, handles + 4) << "handles before " << handles << ", after " << after;
+  // Handles of threads still ending are closed as they go.
+  EXPECT_TRUE(WaitUntil([&] { return HandleCount() <= handles + 4; }, 10000))
+      << "handles before " << handles << ", after " << HandleCount();
 }
 
 }  // namespace

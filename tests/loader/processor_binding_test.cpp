@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "loader/loader_state.h"
 #include "loader/processor_table.h"
@@ -33,15 +35,42 @@ void ConfigureVersion(HMODULE module, int32_t version) {
   configure(nodes, ports, 1, version, 0);
 }
 
+// Every slot in the table's order, with the export it must hold.
+std::vector<std::pair<const char*, void*>> Slots() {
+  const ProcessorTable& t = Loader().table;
+  return {{"GetNumPorts", reinterpret_cast<void*>(t.GetNumPorts.load())},
+          {"GetNumChannels", reinterpret_cast<void*>(t.GetNumChannels.load())},
+          {"GetPortBuffer", reinterpret_cast<void*>(t.GetPortBuffer.load())},
+          {"LaunchOBExt", reinterpret_cast<void*>(t.LaunchOBExt.load())},
+          {"GetAvailableNodes", reinterpret_cast<void*>(t.GetAvailableNodes.load())},
+          {"ConnectToNode", reinterpret_cast<void*>(t.ConnectToNode.load())},
+          {"DisconnectFromNode", reinterpret_cast<void*>(t.DisconnectFromNode.load())},
+          {"ShutdownOB", reinterpret_cast<void*>(t.ShutdownOB.load())},
+          {"SetStatusCallback", reinterpret_cast<void*>(t.SetStatusCallback.load())},
+          {"StartPatchOperation", reinterpret_cast<void*>(t.StartPatchOperation.load())},
+          {"SendPatch", reinterpret_cast<void*>(t.SendPatch.load())},
+          {"FinishPatchOperation", reinterpret_cast<void*>(t.FinishPatchOperation.load())},
+          {"ClearPatchFromOB", reinterpret_cast<void*>(t.ClearPatchFromOB.load())},
+          {"SendMIDICommands", reinterpret_cast<void*>(t.SendMIDICommands.load())},
+          {"GetLoaderVersion", reinterpret_cast<void*>(t.GetLoaderVersion.load())},
+          {"ChangeUserNum", reinterpret_cast<void*>(t.ChangeUserNum.load())}};
+}
+
+void ExpectEverySlotHoldsItsExport(HMODULE module) {
+  for (const auto& [name, slot] : Slots()) {
+    void* entry = reinterpret_cast<void*>(GetProcAddress(module, name));
+    ASSERT_NE(entry, nullptr) << name;
+    EXPECT_EQ(slot, entry) << name;
+  }
+}
+
 TEST(ProcessorBinding, CompleteModuleFillsEverySlot) {
   Module module("processor_module.dll");
   ASSERT_NE(module.get(), nullptr);
   EXPECT_TRUE(BindProcessorTable(module.get()));
-  EXPECT_NE(Loader().table.DisconnectFromNode.load(), nullptr);
-  EXPECT_NE(Loader().table.ChangeUserNum.load(), nullptr);
+  ExpectEverySlotHoldsItsExport(module.get());
   UnbindProcessorTable();
-  EXPECT_EQ(Loader().table.GetPortBuffer.load(), nullptr);
-  EXPECT_EQ(Loader().table.SendMIDICommands.load(), nullptr);
+  for (const auto& [name, slot] : Slots()) EXPECT_EQ(slot, nullptr) << name;
 }
 
 TEST(ProcessorBinding, ModuleMissingOneEntryPointIsRefused) {
@@ -54,8 +83,10 @@ TEST(ProcessorBinding, ModuleMissingOneEntryPointIsRefused) {
 }
 
 TEST(ProcessorBinding, NoModuleHandleTouchesNothing) {
+  Module module("processor_module.dll");
+  ASSERT_TRUE(BindProcessorTable(module.get()));
   EXPECT_FALSE(BindProcessorTable(nullptr));
-  EXPECT_EQ(Loader().table.GetNumPorts.load(), nullptr);
+  ExpectEverySlotHoldsItsExport(module.get());
 }
 
 TEST(ProcessorBinding, LoaderVersionGateAcceptsUpTo310) {

@@ -8,6 +8,7 @@
 #include "loader/detection.h"
 #include "loader/loader_state.h"
 #include "loader/status_window_host.h"
+#include "os/osstacktrace.h"
 #include "tests/support/test_support.h"
 #include "ui/config_dialog.h"
 #include "ui/resource.h"
@@ -267,6 +268,20 @@ void ClearTrayCalls() {
 
 // ---- Status window fixture ----
 
+namespace {
+
+// True while the thread waits in GetMessage: its innermost frame is in the
+// system call's entry stub, which is shorter than 32 bytes.
+bool WaitsForAMessage(DWORD threadId) {
+  static const auto entry = reinterpret_cast<Os::StackAddress>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("win32u.dll"), "NtUserGetMessage")));
+  Os::StackAddress innermost = 0;
+  if (entry == 0 || Os::CaptureStack(threadId, &innermost, 1) != 1) return false;
+  return innermost >= entry && innermost < entry + 32;
+}
+
+}  // namespace
+
 void StatusWindowTest::TearDown() {
   Loader().table.ChangeUserNum.store(nullptr);
   if (Loader().statusWindow) ShutdownLoader(true);
@@ -282,9 +297,10 @@ void StatusWindowTest::StartWindow() {
   ASSERT_EQ(WaitForSingleObject(Event(kDialogDisplayed), 10000), WAIT_OBJECT_0);
   SetEvent(Event(kDialogDisplayed));
   // The modal loop shows its dialog once more when its queue first runs
-  // empty; let that pass before a test hides the window.
-  Sync();
-  Sleep(100);
+  // empty, and only then waits for messages; a window hidden before that
+  // would be shown again.
+  DWORD thread = GetWindowThreadProcessId(window_, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return WaitsForAMessage(thread); }, 10000));
 }
 
 HANDLE StatusWindowTest::Event(int loaderEvent) const { return Loader().events[loaderEvent].get(); }
