@@ -72,13 +72,12 @@ ixa_link_peer_is_ours() {
 # modules add sit0, tunl0 and the like to every namespace: down, no address.
 # A test that builds networks of its own names its links in
 # IXA_SANDBOX_LINKS: each may be up with private 10.x addresses only, and
-# must be a veth into a namespace the test made (IXA_SANDBOX_PEERS), or an
-# ifb device, which leads nowhere.
+# must be a veth into a namespace the test made (IXA_SANDBOX_PEERS).
 ixa_check_private_network() {
   local up addresses ours pid link
   for link in ${IXA_SANDBOX_LINKS:-}; do
     ip -o link show dev "$link" >/dev/null 2>&1 || continue
-    if ! ip -d -o link show dev "$link" | grep -qw ifb && ! ixa_link_peer_is_ours "$link"; then
+    if ! ixa_link_peer_is_ours "$link"; then
       echo "refusing to run: $link leads to no namespace of this test" >&2
       return 1
     fi
