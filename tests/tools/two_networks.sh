@@ -22,8 +22,10 @@ port=$((${port:-6600}))
 broadcast_route=$(ip route show 255.255.255.255)
 
 silent_ns= console_ns= simulator=
+# The console's machine has no display: the X server's socket is this
+# namespace's alone.
 in_console() {
-  nsenter --net="/proc/$console_ns/ns/net" env IXA_WINEPREFIX="$console_prefix" WINEPREFIX="$console_prefix" \
+  nsenter --net="/proc/$console_ns/ns/net" env -u DISPLAY IXA_WINEPREFIX="$console_prefix" WINEPREFIX="$console_prefix" \
     IXA_SANDBOX_LINKS=ixa-light1 IXA_SANDBOX_PEERS=$$ "$@"
 }
 # Ends the console's machine: the simulator (a Wine process can outlive its
