@@ -1,9 +1,13 @@
 #include "loader/console_discovery.h"
 
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
+#include "loader/discovery_targets.h"
 #include "loader/socket_wait.h"
 #include "loader/status_report.h"
+#include "os/oslog.h"
 #include "os/win32/unique_socket.h"
 
 namespace {
@@ -57,6 +61,54 @@ void PrintSocketError(const char* format) {
   std::fflush(stdout);
 }
 
+Os::Log::Context& DiscoveryContext() {
+  static Os::Log::Context context("Discovery", Os::Log::Mask{Os::Log::kNotice | Os::Log::kWarning | Os::Log::kError});
+  return context;
+}
+
+// Only the connection worker scans, and one worker at a time.
+SendFailureMemory gSendFailures;
+
+// A send that starts failing, fails differently or works again is told once
+// on the debugger output; a network that stays broken would otherwise write
+// a line every five seconds.
+void TellSendChange(const BroadcastTarget& target, int error) {
+  if (!gSendFailures.Changed(target.address, error)) return;
+  const uint16_t level = error != 0 ? Os::Log::kWarning : Os::Log::kNotice;
+  Os::Log::Context& context = DiscoveryContext();
+  if (!context.IsEnabled(level)) return;
+  char text[128];
+  const std::string to = DottedAddress(target.broadcast);
+  const std::string via = DescribeInterface(target.address, target.prefix);
+  if (error != 0) {
+    std::snprintf(text, sizeof(text), "Discovery request to %s via %s failed, error %d", to.c_str(), via.c_str(),
+                  error);
+  } else {
+    std::snprintf(text, sizeof(text), "Discovery request to %s via %s is sent again", to.c_str(), via.c_str());
+  }
+  // No stack: the first capture loads every module's symbols, seconds in
+  // which the search would stand still.
+  context.Write(level, "loader\\console_discovery", "SendToEveryNetwork", __LINE__, nullptr, 0, text,
+                std::strlen(text));
+}
+
+// The request to the directed broadcast of every network the PC is on,
+// listed anew each attempt so a cable plugged in later is found. How many
+// went out.
+size_t SendToEveryNetwork(SOCKET udp, uint16_t port) {
+  std::vector<InterfaceAddress> interfaces;
+  if (!ListInterfaceAddresses(udp, &interfaces)) return 0;
+  const std::vector<BroadcastTarget> targets = BroadcastTargets(interfaces);
+  gSendFailures.Keep(targets);
+  size_t sent = 0;
+  for (const BroadcastTarget& target : targets) {
+    const int error = SendDiscoveryRequest(udp, port, target.broadcast) == SOCKET_ERROR ? WSAGetLastError() : 0;
+    if (error == 0) ++sent;
+    TellSendChange(target, error);
+  }
+  return sent;
+}
+
 }  // namespace
 
 bool ScanForConsole(sockaddr_in* console, uint32_t port) {
@@ -64,8 +116,10 @@ bool ScanForConsole(sockaddr_in* console, uint32_t port) {
   Os::UniqueSocket udp = OpenDiscoverySocket();
   if (!udp) return false;
 
-  if (SendDiscoveryRequest(udp.get(), static_cast<uint16_t>(port)) == SOCKET_ERROR) {
-    PrintSocketError("Broadcast failed, error %i\n");
+  const bool limitedSent = SendDiscoveryRequest(udp.get(), static_cast<uint16_t>(port)) != SOCKET_ERROR;
+  if (!limitedSent) PrintSocketError("Broadcast failed, error %i\n");
+  const size_t directedSent = SendToEveryNetwork(udp.get(), static_cast<uint16_t>(port));
+  if (NextStep(limitedSent, directedSent) == AfterSend::Pause) {
     // No route (an offline laptop) fails at once: wait as long as a reply
     // would have been awaited, so the scan does not spin.
     WaitForStop(kDiscoveryTimeoutMs);

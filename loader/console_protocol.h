@@ -21,11 +21,12 @@ constexpr uint8_t kImageRequest[4] = {0xFA, 0xFA, 0x00, 0x0A};
 // The most the loader ever holds; an image that fills it is refused.
 constexpr size_t kImageBufferSize = 11534336;
 
-// Broadcasts the discovery request on the port; sendto's result.
-inline int SendDiscoveryRequest(SOCKET udp, uint16_t port) {
+// Sends the discovery request on the port to a broadcast address (host
+// byte order), by default 255.255.255.255; sendto's result.
+inline int SendDiscoveryRequest(SOCKET udp, uint16_t port, uint32_t broadcast = INADDR_BROADCAST) {
   sockaddr_in everyone{};
   everyone.sin_family = AF_INET;
-  everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  everyone.sin_addr.s_addr = htonl(broadcast);
   everyone.sin_port = htons(port);
   return sendto(udp, reinterpret_cast<const char*>(kDiscoveryRequest), sizeof(kDiscoveryRequest), 0,
                 reinterpret_cast<const sockaddr*>(&everyone), sizeof(everyone));

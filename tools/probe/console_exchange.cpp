@@ -1,5 +1,8 @@
 #include "tools/probe/console_exchange.h"
 
+#include <ws2tcpip.h>
+#include <mswsock.h>
+
 #include <chrono>
 
 #include "loader/console_protocol.h"
@@ -85,35 +88,106 @@ void Receive(SOCKET tcp, uint32_t timeoutMs, Transfer* transfer) {
   image.resize(size);
 }
 
+// Receives one datagram with the address it was sent to, so the reply names
+// the interface it came in on. Without WSARecvMsg the destination stays 0
+// and the sender's subnet tells the interface instead.
+class DatagramReader {
+ public:
+  explicit DatagramReader(SOCKET udp) : udp_(udp), buffer_(kDatagramBufferSize) {
+    const DWORD on = 1;
+    GUID id = WSAID_WSARECVMSG;
+    DWORD bytes = 0;
+    if (setsockopt(udp, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof(on)) != 0 ||
+        WSAIoctl(udp, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof(id), &recvMsg_, sizeof(recvMsg_), &bytes,
+                 nullptr, nullptr) != 0) {
+      recvMsg_ = nullptr;
+    }
+  }
+
+  // The byte count, or SOCKET_ERROR.
+  int Read(Datagram* datagram, uint32_t* destination) {
+    *destination = 0;
+    if (recvMsg_ == nullptr) {
+      int senderSize = sizeof(datagram->sender);
+      return Keep(recvfrom(udp_, reinterpret_cast<char*>(buffer_.data()), kDatagramBufferSize, 0,
+                           reinterpret_cast<sockaddr*>(&datagram->sender), &senderSize),
+                  datagram);
+    }
+    WSABUF data{static_cast<ULONG>(kDatagramBufferSize), reinterpret_cast<char*>(buffer_.data())};
+    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    WSAMSG message{};
+    message.name = reinterpret_cast<sockaddr*>(&datagram->sender);
+    message.namelen = sizeof(datagram->sender);
+    message.lpBuffers = &data;
+    message.dwBufferCount = 1;
+    message.Control = WSABUF{sizeof(control), control};
+    DWORD count = 0;
+    if (recvMsg_(udp_, &message, &count, nullptr, nullptr) != 0) return SOCKET_ERROR;
+    for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header != nullptr;
+         header = WSA_CMSG_NXTHDR(&message, header)) {
+      if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+        *destination = ntohl(reinterpret_cast<const IN_PKTINFO*>(WSA_CMSG_DATA(header))->ipi_addr.s_addr);
+      }
+    }
+    return Keep(static_cast<int>(count), datagram);
+  }
+
+ private:
+  int Keep(int count, Datagram* datagram) {
+    if (count != SOCKET_ERROR) datagram->bytes.assign(buffer_.begin(), buffer_.begin() + count);
+    return count;
+  }
+
+  SOCKET udp_;
+  std::vector<uint8_t> buffer_;
+  LPFN_WSARECVMSG recvMsg_ = nullptr;
+};
+
 }  // namespace
 
 bool IsDiscoveryReply(const Datagram& datagram) {
   return IsDiscoveryReply(datagram.bytes.data(), datagram.bytes.size());
 }
 
-int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const Datagram&)>& onDatagram) {
+int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const DiscoverySend&)>& onSend,
+             const std::function<void(const Datagram&)>& onDatagram) {
   Os::UniqueSocket udp(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   const BOOL broadcast = TRUE;
   if (!udp || setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast),
                          sizeof(broadcast)) != 0) {
     return WSAGetLastError();
   }
+  DatagramReader reader(udp.get());
+  // All interfaces, loopback too: the list also names where replies arrive.
+  std::vector<InterfaceAddress> interfaces;
+  ListInterfaceAddresses(udp.get(), &interfaces);
+
   const Clock::time_point start = Clock::now();
-  if (SendDiscoveryRequest(udp.get(), port) == SOCKET_ERROR) {
-    return WSAGetLastError();
+  const int limitedError = SendDiscoveryRequest(udp.get(), port) == SOCKET_ERROR ? WSAGetLastError() : 0;
+  onSend(DiscoverySend{true, BroadcastTarget{INADDR_BROADCAST, 0, 0}, limitedError});
+  bool anySent = limitedError == 0;
+  for (const BroadcastTarget& target : BroadcastTargets(interfaces)) {
+    const int error = SendDiscoveryRequest(udp.get(), port, target.broadcast) == SOCKET_ERROR ? WSAGetLastError() : 0;
+    onSend(DiscoverySend{false, target, error});
+    anySent = anySent || error == 0;
   }
-  std::vector<uint8_t> buffer(kDatagramBufferSize);
+  if (!anySent) return limitedError;
+
   for (uint32_t elapsed = 0; elapsed < timeoutMs; elapsed = MsSince(start)) {
     int ready = WaitReadable(udp.get(), timeoutMs - elapsed);
     if (ready == SOCKET_ERROR) return WSAGetLastError();
     if (ready == 0) break;
     Datagram datagram{};
-    int senderSize = sizeof(datagram.sender);
-    int count = recvfrom(udp.get(), reinterpret_cast<char*>(buffer.data()), kDatagramBufferSize, 0,
-                         reinterpret_cast<sockaddr*>(&datagram.sender), &senderSize);
-    if (count == SOCKET_ERROR) return WSAGetLastError();
-    datagram.bytes.assign(buffer.begin(), buffer.begin() + count);
+    uint32_t destination = 0;
+    if (reader.Read(&datagram, &destination) == SOCKET_ERROR) return WSAGetLastError();
     datagram.elapsedMs = MsSince(start);
+    const InterfaceAddress* arrival =
+        ArrivalInterface(interfaces, destination, ntohl(datagram.sender.sin_addr.s_addr));
+    if (arrival != nullptr) {
+      datagram.arrivalKnown = true;
+      datagram.arrivalAddress = arrival->address;
+      datagram.arrivalPrefix = PrefixLength(arrival->mask);
+    }
     onDatagram(datagram);
   }
   return 0;

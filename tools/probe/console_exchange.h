@@ -1,7 +1,8 @@
 #pragma once
 
-// The probe's side of the console protocol: one discovery broadcast and one
-// image transfer. The wire format is the loader's own; the waits are the
+// The probe's side of the console protocol: one discovery round (to
+// 255.255.255.255 and to the directed broadcast of every network, as the
+// loader sends it) and one image transfer. The wire format is the loader's own; the waits are the
 // probe's (select with a time limit), so every step ends on its own.
 
 #include <winsock2.h>
@@ -11,20 +12,35 @@
 #include <functional>
 #include <vector>
 
+#include "loader/discovery_targets.h"
+
+// One discovery request sent, or not.
+struct DiscoverySend {
+  bool limited;             // to 255.255.255.255, through the preferred route
+  BroadcastTarget target;   // otherwise: where to and through which interface
+  int error;                // 0 when it went out
+};
+
 struct Datagram {
   sockaddr_in sender;
   std::vector<uint8_t> bytes;
   uint32_t elapsedMs;  // since the broadcast
+  // The interface it arrived on, when the system's list names it.
+  bool arrivalKnown;
+  uint32_t arrivalAddress;  // host byte order
+  int arrivalPrefix;
 };
 
 // Whether a datagram is a console's discovery reply, judged as the loader
 // judges it: exactly the four reply bytes.
 bool IsDiscoveryReply(const Datagram& datagram);
 
-// Broadcasts the discovery request once on the port and hands each datagram
-// that arrives within timeoutMs to onDatagram. 0, or the Winsock error that
-// ended the discovery.
-int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const Datagram&)>& onDatagram);
+// Sends the discovery requests once on the port, telling onSend of each
+// before any datagram is read, and hands each datagram that arrives within
+// timeoutMs to onDatagram. 0, or the Winsock error that ended the discovery
+// (when no request went out, the limited broadcast's).
+int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const DiscoverySend&)>& onSend,
+             const std::function<void(const Datagram&)>& onDatagram);
 
 enum class TransferOutcome {
   Complete,       // the console closed the connection

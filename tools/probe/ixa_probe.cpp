@@ -77,7 +77,16 @@ bool ReportTransfer(const sockaddr_in& console, const Transfer& transfer) {
 int Probe(uint16_t port, const ProbeOptions& options) {
   bool answered = false;
   sockaddr_in console{};
-  int error = Discover(port, options.timeoutMs, [&](const Datagram& datagram) {
+  auto onSend = [](const DiscoverySend& send) {
+    const std::string to = send.limited ? "255.255.255.255" : DottedAddress(send.target.broadcast);
+    const std::string via = send.limited ? "" : " via " + DescribeInterface(send.target.address, send.target.prefix);
+    if (send.error == 0) {
+      std::printf("sent to %s%s\n", to.c_str(), via.c_str());
+    } else {
+      std::printf("cannot send to %s%s: Winsock error %d\n", to.c_str(), via.c_str(), send.error);
+    }
+  };
+  int error = Discover(port, options.timeoutMs, onSend, [&](const Datagram& datagram) {
     if (!IsDiscoveryReply(datagram)) {
       std::printf("ignored reply from %s: %s\n", inet_ntoa(datagram.sender.sin_addr), Hex(datagram.bytes).c_str());
       return;
@@ -85,7 +94,10 @@ int Probe(uint16_t port, const ProbeOptions& options) {
     // As the loader does: the console's address, with our port.
     sockaddr_in address = datagram.sender;
     address.sin_port = htons(port);
-    std::printf("console %s:%u replied in %u ms\n", inet_ntoa(address.sin_addr), port, datagram.elapsedMs);
+    const std::string via = datagram.arrivalKnown ? DescribeInterface(datagram.arrivalAddress, datagram.arrivalPrefix)
+                                                  : std::string("an unlisted interface");
+    std::printf("console %s:%u replied in %u ms via %s\n", inet_ntoa(address.sin_addr), port, datagram.elapsedMs,
+                via.c_str());
     if (!answered) console = address;
     answered = true;
   });
