@@ -25,7 +25,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/IxaLoader.h DESTINATION include)
 install(TARGETS ixa_probe console_simulator sample_host dialog_program RUNTIME DESTINATION bin)
 install(FILES $<TARGET_FILE:processor_module> DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/INTEGRATION.md DESTINATION doc)
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
 
 # The examples keep their source paths, so that they build from the package
 # alone with -I examples -I include.

@@ -25,6 +25,21 @@ for file in bin/IxaLoader.dll bin/ixa_probe.exe bin/console_simulator.exe bin/pr
   doc/INTEGRATION.md LICENSE examples/tools/sample_host/sample_host.cpp examples/tools/probe/ixa_probe.cpp; do
   [ -f "$file" ] || fail "$file is missing"
 done
+version=$(basename "$zip" .zip | sed -E 's/^IxaLoader-(.*)-win(32|64)$/\1/')
+for file in bin/IxaLoader.dll bin/durururu-dir32-udezar.exe bin/ixa_probe.exe bin/console_simulator.exe \
+  bin/processor_module.dll bin/sample_host.exe; do
+  grep -q 'VERSIONINFO (ID 16)' <<<"$(llvm-readobj --coff-resources "$file")" || fail "$file has no version resource"
+  strings=$(strings -el "$file")
+  for field in "FileVersion" "ProductVersion" "OriginalFilename" "CompanyName" "LegalCopyright"; do
+    value=$(grep -A1 -x "$field" <<<"$strings" | sed -n 2p)
+    case $field in
+      *Version) [ "$value" = "$version" ] || fail "$file: $field is '$value', expected $version" ;;
+      OriginalFilename) [ "$value" = "$(basename "$file")" ] || fail "$file: OriginalFilename is '$value'" ;;
+      CompanyName) [ "$value" = "The IxaLoader developers" ] || fail "$file: CompanyName is '$value'" ;;
+      LegalCopyright) [[ $value == *MIT* ]] || fail "$file: LegalCopyright is '$value'" ;;
+    esac
+  done
+done
 # Whole outputs are searched: grep -q ending a pipe early fails it under pipefail.
 grep -q 'file format pei-i386' <<<"$(i686-w64-mingw32-objdump -f bin/IxaLoader.dll)" || fail "bin/IxaLoader.dll is not i686"
 
