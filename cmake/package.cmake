@@ -20,6 +20,9 @@ add_custom_command(OUTPUT ${ixa_msvc_import}
 add_custom_target(ixa_msvc_import ALL DEPENDS ${ixa_msvc_import})
 
 install(TARGETS IxaLoader RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+# Its symbols, beside it: public symbols for Windows debuggers, DWARF for gdb
+# and for its own stack traces under Wine.
+install(FILES ${CMAKE_BINARY_DIR}/bin/IxaLoader.pdb ${CMAKE_BINARY_DIR}/bin/IxaLoader.dll.debug DESTINATION bin)
 install(FILES ${ixa_msvc_import} ${PROJECT_SOURCE_DIR}/loader/IxaLoader.def DESTINATION lib)
 install(FILES ${PROJECT_SOURCE_DIR}/include/IxaLoader.h DESTINATION include)
 install(TARGETS ixa_probe console_simulator sample_host dialog_program RUNTIME DESTINATION bin)

@@ -20,7 +20,7 @@ cd "$work/$(basename "$zip" .zip)" || fail "the archive has no folder $(basename
 sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not match"
 [ "$(find . -type f ! -name SHA256SUMS -printf '%P\n' | sort)" = "$(cut -c67- SHA256SUMS | sort)" ] ||
   fail "SHA256SUMS does not list exactly the other files"
-for file in bin/IxaLoader.dll bin/ixa_probe.exe bin/console_simulator.exe bin/processor_module.dll \
+for file in bin/IxaLoader.dll bin/IxaLoader.pdb bin/IxaLoader.dll.debug bin/ixa_probe.exe bin/console_simulator.exe bin/processor_module.dll \
   bin/sample_host.exe lib/libIxaLoader.dll.a lib/IxaLoader.lib lib/IxaLoader.def include/IxaLoader.h \
   doc/INTEGRATION.md LICENSE examples/tools/sample_host/sample_host.cpp examples/tools/probe/ixa_probe.cpp; do
   [ -f "$file" ] || fail "$file is missing"
@@ -40,6 +40,34 @@ for file in bin/IxaLoader.dll bin/durururu-dir32-udezar.exe bin/ixa_probe.exe bi
     esac
   done
 done
+# Symbols: no DWARF in the DLL, and no path of the packing machine in it or in
+# its DWARF; the debug link names the file beside it with its CRC; the PDB is
+# named by its bare file name, matches the DLL's GUID and age and names the
+# exports.
+sections=$(i686-w64-mingw32-objdump -h bin/IxaLoader.dll)
+grep -q ' \.debug_' <<<"$sections" && fail "bin/IxaLoader.dll still carries DWARF"
+size=$(stat -c %s bin/IxaLoader.dll)
+((size < 1048576)) || fail "bin/IxaLoader.dll is $size bytes"
+for file in bin/IxaLoader.dll bin/IxaLoader.dll.debug; do
+  grep -qF "$root" <<<"$(strings "$file")" && fail "$file names a folder of the packing machine ($root)"
+done
+i686-w64-mingw32-objcopy --dump-section .gnu_debuglink="$work/debuglink" bin/IxaLoader.dll "$work/scratch.dll"
+link=$(od -An -tx1 -v "$work/debuglink" | tr -d ' \n')
+[ "${link:0:38}" = "$(printf 'IxaLoader.dll.debug' | od -An -tx1 | tr -d ' \n')" ] || fail "the debug link does not name IxaLoader.dll.debug"
+crc=$(python3 -c 'import sys, zlib; print("%08x" % zlib.crc32(open(sys.argv[1], "rb").read()))' bin/IxaLoader.dll.debug)
+[ "${link: -8}" = "${crc:6:2}${crc:4:2}${crc:2:2}${crc:0:2}" ] || fail "the debug link's CRC does not match bin/IxaLoader.dll.debug"
+directory=$(llvm-readobj --coff-debug-directory bin/IxaLoader.dll)
+grep -q 'PDBFileName: IxaLoader.pdb$' <<<"$directory" || fail "the debug directory does not name IxaLoader.pdb by its bare name"
+read -r -a b <<<"$(sed -n 's/.*PDBGUID: (\(.*\))/\1/p' <<<"$directory")"
+guid="{${b[3]}${b[2]}${b[1]}${b[0]}-${b[5]}${b[4]}-${b[7]}${b[6]}-${b[8]}${b[9]}-${b[10]}${b[11]}${b[12]}${b[13]}${b[14]}${b[15]}}"
+summary=$(llvm-pdbutil dump --summary bin/IxaLoader.pdb)
+grep -q "GUID: $guid" <<<"$summary" || fail "bin/IxaLoader.pdb's GUID is not the DLL's $guid"
+[ "$(sed -n 's/.*PDBAge: //p' <<<"$directory")" = "$(sed -n 's/^ *Age: //p' <<<"$summary")" ] || fail "bin/IxaLoader.pdb's age is not the DLL's"
+publics=$(llvm-pdbutil dump --publics bin/IxaLoader.pdb)
+for export in $(sed -n '/^EXPORTS/,$p' lib/IxaLoader.def | awk 'NR > 1 && NF { print $1 }'); do
+  grep -q "\`_$export\`" <<<"$publics" || fail "bin/IxaLoader.pdb does not name $export"
+done
+
 # Whole outputs are searched: grep -q ending a pipe early fails it under pipefail.
 grep -q 'file format pei-i386' <<<"$(i686-w64-mingw32-objdump -f bin/IxaLoader.dll)" || fail "bin/IxaLoader.dll is not i686"
 
