@@ -30,6 +30,16 @@ install(FILES $<TARGET_FILE:processor_module> DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/INTEGRATION.md DESTINATION doc)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
 
+# A CMake package and a pkg-config file over the unpacked package; both find
+# everything relative to their own folder.
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/IxaLoaderConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/IxaLoaderConfig.cmake ${CMAKE_BINARY_DIR}/IxaLoaderConfigVersion.cmake
+  DESTINATION lib/cmake/IxaLoader)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/ixaloader.pc.in ${CMAKE_BINARY_DIR}/ixaloader.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/ixaloader.pc DESTINATION lib/pkgconfig)
+
 # The examples keep their source paths, so that they build from the package
 # alone with -I examples -I include.
 foreach(source

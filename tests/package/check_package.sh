@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks the release package: unpacks it, verifies SHA256SUMS and the
-# contents, and builds a small C host against the package alone with the
-# i686 cross compiler, once linked with the MinGW import library and once
-# with the MSVC one. Runs both hosts where the kernel runs 32-bit programs.
+# Checks the release package: unpacks it, verifies SHA256SUMS, the contents,
+# the version resources and the symbols, and builds a small C host against
+# the package alone with the i686 cross compiler: linked with the MinGW and
+# the MSVC import library, through the CMake package and through pkg-config.
+# Runs the hosts where the kernel runs 32-bit programs.
 #   tests/package/check_package.sh build/package/IxaLoader-<version>-win32.zip
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -22,7 +23,8 @@ sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not match"
   fail "SHA256SUMS does not list exactly the other files"
 for file in bin/IxaLoader.dll bin/IxaLoader.pdb bin/IxaLoader.dll.debug bin/ixa_probe.exe bin/console_simulator.exe bin/processor_module.dll \
   bin/sample_host.exe lib/libIxaLoader.dll.a lib/IxaLoader.lib lib/IxaLoader.def include/IxaLoader.h \
-  doc/INTEGRATION.md LICENSE examples/tools/sample_host/sample_host.cpp examples/tools/probe/ixa_probe.cpp; do
+  lib/cmake/IxaLoader/IxaLoaderConfig.cmake lib/cmake/IxaLoader/IxaLoaderConfigVersion.cmake \
+  lib/pkgconfig/ixaloader.pc doc/INTEGRATION.md LICENSE examples/tools/sample_host/sample_host.cpp examples/tools/probe/ixa_probe.cpp; do
   [ -f "$file" ] || fail "$file is missing"
 done
 version=$(basename "$zip" .zip | sed -E 's/^IxaLoader-(.*)-win(32|64)$/\1/')
@@ -78,12 +80,30 @@ for import in libIxaLoader.dll.a IxaLoader.lib; do
   grep -q 'DLL Name: IxaLoader.dll' <<<"$(i686-w64-mingw32-objdump -p "$host")" || fail "$host does not import IxaLoader.dll"
 done
 
+# An integrator's CMake project, with the package as its only prefix: the
+# target brings the header, the MinGW import library and the DLL, which the
+# project copies beside its host from the imported location.
+cmake -S "$root/tests/package/consumer" -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DCMAKE_PREFIX_PATH="$PWD" >"$work/consumer.log" 2>&1 &&
+  cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 || { cat "$work/consumer.log" >&2; fail "the CMake consumer does not build"; }
+cmp -s "$work/consumer/IxaLoader.dll" bin/IxaLoader.dll || fail "the CMake consumer did not get bin/IxaLoader.dll"
+# And through pkg-config.
+[ "$(PKG_CONFIG_LIBDIR="$PWD/lib/pkgconfig" pkg-config --modversion ixaloader)" = "$version" ] ||
+  fail "lib/pkgconfig/ixaloader.pc does not give version $version"
+# shellcheck disable=SC2046 # the flags are words
+i686-w64-mingw32-gcc -std=c99 -Wall -Wextra -Werror "$root/tests/package/package_host.c" \
+  $(PKG_CONFIG_LIBDIR="$PWD/lib/pkgconfig" pkg-config --cflags --libs ixaloader) -o bin/package_host_pkgconfig.exe ||
+  fail "the host does not build with pkg-config's flags"
+
 if ixa_kernel_runs_i686; then
   IXA_ARCH=i686 "$root/scripts/sandbox.sh" bash -c \
-    'cd bin && for host in package_host_*.exe; do "$0" "$host" || exit 1; done' "$root/scripts/wine-run.sh" ||
+    'cd bin && for host in package_host_*.exe "$1/package_host_cmake.exe"; do "$0" "$host" || exit 1; done' \
+    "$root/scripts/wine-run.sh" "$work/consumer" ||
     fail "a package host failed"
-  echo "check-package: $(basename "$zip"): sums, contents, both import libraries linked and run"
+  echo "check-package: $(basename "$zip"): sums, contents, symbols, version resources;" \
+    "both import libraries, the CMake package and pkg-config linked and run"
 else
-  echo "check-package: $(basename "$zip"): sums, contents, both import libraries linked;" \
+  echo "check-package: $(basename "$zip"): sums, contents, symbols, version resources;" \
+    "both import libraries, the CMake package and pkg-config linked;" \
     "the hosts were not run: this kernel runs no 32-bit programs (32-bit emulation is off)"
 fi
