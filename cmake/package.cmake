@@ -43,7 +43,7 @@ install(FILES ${CMAKE_BINARY_DIR}/ixaloader.pc DESTINATION lib/pkgconfig)
 # The examples keep their source paths, so that they build from the package
 # alone with -I examples -I include.
 foreach(source
-    tools/sample_host/sample_host.cpp tools/processor_module/test_api.h
+    tools/sample_host/sample_host.cpp tools/c_host/ixa_c_host.c tools/processor_module/test_api.h
     tools/probe/ixa_probe.cpp tools/probe/probe_options.h tools/probe/probe_options.cpp
     tools/probe/stored_port.h tools/probe/stored_port.cpp tools/probe/console_exchange.h
     tools/probe/console_exchange.cpp tools/probe/pe_image.h tools/probe/pe_image.cpp

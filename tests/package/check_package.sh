@@ -2,7 +2,8 @@
 # Checks the release package: unpacks it, verifies SHA256SUMS, the contents,
 # the version resources and the symbols, and builds a small C host against
 # the package alone with the i686 cross compiler: linked with the MinGW and
-# the MSVC import library, through the CMake package and through pkg-config.
+# the MSVC import library, through the CMake package and through pkg-config;
+# and a C host without a C runtime, built by clang and lld-link (MSVC style).
 # Runs the hosts where the kernel runs 32-bit programs.
 #   tests/package/check_package.sh build/package/IxaLoader-<version>-win32.zip
 set -euo pipefail
@@ -24,7 +25,7 @@ sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not match"
 for file in bin/IxaLoader.dll bin/IxaLoader.pdb bin/IxaLoader.dll.debug bin/ixa_probe.exe bin/console_simulator.exe bin/processor_module.dll \
   bin/sample_host.exe lib/libIxaLoader.dll.a lib/IxaLoader.lib lib/IxaLoader.def include/IxaLoader.h \
   lib/cmake/IxaLoader/IxaLoaderConfig.cmake lib/cmake/IxaLoader/IxaLoaderConfigVersion.cmake \
-  lib/pkgconfig/ixaloader.pc doc/INTEGRATION.md LICENSE examples/tools/sample_host/sample_host.cpp examples/tools/probe/ixa_probe.cpp; do
+  lib/pkgconfig/ixaloader.pc examples/tools/c_host/ixa_c_host.c doc/INTEGRATION.md LICENSE examples/tools/sample_host/sample_host.cpp examples/tools/probe/ixa_probe.cpp; do
   [ -f "$file" ] || fail "$file is missing"
 done
 version=$(basename "$zip" .zip | sed -E 's/^IxaLoader-(.*)-win(32|64)$/\1/')
@@ -80,6 +81,19 @@ for import in libIxaLoader.dll.a IxaLoader.lib; do
   grep -q 'DLL Name: IxaLoader.dll' <<<"$(i686-w64-mingw32-objdump -p "$host")" || fail "$host does not import IxaLoader.dll"
 done
 
+# An MSVC-style link: the C host without a C runtime, compiled by clang for
+# the MSVC target and linked by lld-link against lib/IxaLoader.lib and a
+# kernel32 import library made here. It proves the import library with an
+# MSVC-style linker, not with link.exe itself.
+llvm-dlltool -m i386 -k -d "$root/tests/package/kernel32.def" -l "$work/kernel32.lib" ||
+  fail "no kernel32 import library"
+clang --target=i686-pc-windows-msvc -ffreestanding -O1 -Wall -Wextra -Werror -Iinclude \
+  -c examples/tools/c_host/ixa_c_host.c -o "$work/ixa_c_host.obj" || fail "the C host does not compile for the MSVC target"
+lld-link /nologo /entry:HostMain /nodefaultlib /subsystem:console "$work/ixa_c_host.obj" lib/IxaLoader.lib \
+  "$work/kernel32.lib" /out:bin/package_host_lld_link.exe || fail "lld-link does not link the C host with lib/IxaLoader.lib"
+[ "$(i686-w64-mingw32-objdump -p bin/package_host_lld_link.exe | awk '/DLL Name:/ { print $3 }' | sort | tr '\n' ' ')" = \
+  "IxaLoader.dll kernel32.dll " ] || fail "the C host imports more than IxaLoader.dll and kernel32.dll"
+
 # An integrator's CMake project, with the package as its only prefix: the
 # target brings the header, the MinGW import library and the DLL, which the
 # project copies beside its host from the imported location.
@@ -101,9 +115,9 @@ if ixa_kernel_runs_i686; then
     "$root/scripts/wine-run.sh" "$work/consumer" ||
     fail "a package host failed"
   echo "check-package: $(basename "$zip"): sums, contents, symbols, version resources;" \
-    "both import libraries, the CMake package and pkg-config linked and run"
+    "both import libraries, lld-link, the CMake package and pkg-config linked and run"
 else
   echo "check-package: $(basename "$zip"): sums, contents, symbols, version resources;" \
-    "both import libraries, the CMake package and pkg-config linked;" \
+    "both import libraries, lld-link, the CMake package and pkg-config linked;" \
     "the hosts were not run: this kernel runs no 32-bit programs (32-bit emulation is off)"
 fi
