@@ -1,6 +1,7 @@
-# The release package: the library with both import libraries, the header,
-# the integration guide, the tools to try it without a console and the
-# example sources, zipped by CPack with a SHA256SUMS over every file.
+# The release package: the library with its symbols, both import libraries,
+# the header, CMake and pkg-config files, the integration guide, the tools to
+# try it without a console, the dissector and the example sources, zipped by
+# CPack with a SHA256SUMS over every file and a .sha256 beside the zip.
 #   bash scripts/package.sh
 
 # The MSVC form of the import library, made from the same .def.
@@ -29,6 +30,8 @@ install(TARGETS ixa_probe console_simulator sample_host dialog_program RUNTIME D
 install(FILES $<TARGET_FILE:processor_module> DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/INTEGRATION.md DESTINATION doc)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/PACKAGE-README.md DESTINATION . RENAME README.md)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/ixaloader.lua DESTINATION tools/wireshark)
 
 # A CMake package and a pkg-config file over the unpacked package; both find
 # everything relative to their own folder.
@@ -40,15 +43,10 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/IxaLoaderConfig.cmake ${CMAKE_BINARY_DIR
 configure_file(${CMAKE_CURRENT_LIST_DIR}/ixaloader.pc.in ${CMAKE_BINARY_DIR}/ixaloader.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/ixaloader.pc DESTINATION lib/pkgconfig)
 
-# The examples keep their source paths, so that they build from the package
-# alone with -I examples -I include.
-foreach(source
-    tools/sample_host/sample_host.cpp tools/c_host/ixa_c_host.c tools/processor_module/test_api.h
-    tools/probe/ixa_probe.cpp tools/probe/probe_options.h tools/probe/probe_options.cpp
-    tools/probe/stored_port.h tools/probe/stored_port.cpp tools/probe/console_exchange.h
-    tools/probe/console_exchange.cpp tools/probe/pe_image.h tools/probe/pe_image.cpp
-    loader/console_protocol.h loader/processor_api.h os/win32/unique_resource.h os/win32/unique_socket.h
-    os/win32/unique_registry_key.h)
+# What a host developer builds from, keeping the source paths: the sample
+# host and the C host. The probe ships as a program only: its sources need
+# the library's internal headers.
+foreach(source tools/sample_host/sample_host.cpp tools/c_host/ixa_c_host.c)
   get_filename_component(folder ${source} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/${source} DESTINATION examples/${folder})
 endforeach()
@@ -59,4 +57,6 @@ install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/write_sha256sums.cmake)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME IxaLoader)
 set(CPACK_PACKAGE_FILE_NAME IxaLoader-${PROJECT_VERSION}-${ixa_package_system})
+# <zip>.sha256 beside the zip: "<hash>  <file name>", as sha256sum -c reads.
+set(CPACK_PACKAGE_CHECKSUM SHA256)
 include(CPack)

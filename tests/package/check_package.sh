@@ -17,6 +17,8 @@ fail() {
   exit 1
 }
 
+[ -f "$zip.sha256" ] || fail "$(basename "$zip").sha256 is missing"
+(cd "$(dirname "$zip")" && sha256sum --quiet --strict -c "$(basename "$zip").sha256") || fail "$(basename "$zip").sha256 does not match"
 unzip -q "$zip" -d "$work"
 cd "$work/$(basename "$zip" .zip)" || fail "the archive has no folder $(basename "$zip" .zip)"
 sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not match"
@@ -25,9 +27,14 @@ sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not match"
 for file in bin/IxaLoader.dll bin/IxaLoader.pdb bin/IxaLoader.dll.debug bin/ixa_probe.exe bin/console_simulator.exe bin/processor_module.dll \
   bin/sample_host.exe lib/libIxaLoader.dll.a lib/IxaLoader.lib lib/IxaLoader.def include/IxaLoader.h \
   lib/cmake/IxaLoader/IxaLoaderConfig.cmake lib/cmake/IxaLoader/IxaLoaderConfigVersion.cmake \
-  lib/pkgconfig/ixaloader.pc examples/tools/c_host/ixa_c_host.c doc/INTEGRATION.md LICENSE examples/tools/sample_host/sample_host.cpp examples/tools/probe/ixa_probe.cpp; do
+  lib/pkgconfig/ixaloader.pc doc/INTEGRATION.md README.md CHANGELOG.md LICENSE tools/wireshark/ixaloader.lua; do
   [ -f "$file" ] || fail "$file is missing"
 done
+# The examples are what a host developer builds from, and nothing internal.
+[ "$(find examples -type f -printf '%P\n' | sort | tr '\n' ' ')" = "tools/c_host/ixa_c_host.c tools/sample_host/sample_host.cpp " ] ||
+  fail "examples/ holds $(find examples -type f -printf '%P ')"
+i686-w64-mingw32-g++ -std=c++17 -Wall -Wextra -Werror -Iinclude examples/tools/sample_host/sample_host.cpp \
+  -o "$work/sample_host.exe" -static || fail "the sample host does not build from the package"
 version=$(basename "$zip" .zip | sed -E 's/^IxaLoader-(.*)-win(32|64)$/\1/')
 for file in bin/IxaLoader.dll bin/durururu-dir32-udezar.exe bin/ixa_probe.exe bin/console_simulator.exe \
   bin/processor_module.dll bin/sample_host.exe; do
