@@ -32,6 +32,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/INTEGRATION.md DESTINATION doc)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/PACKAGE-README.md DESTINATION . RENAME README.md)
 install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/ixaloader.lua DESTINATION tools/wireshark)
+# The dissector is loaded as it is, so its version is written in it.
+file(STRINGS ${PROJECT_SOURCE_DIR}/tools/wireshark/ixaloader.lua ixa_lua_version REGEX "^local VERSION = ")
+if(NOT ixa_lua_version STREQUAL "local VERSION = \"${PROJECT_VERSION}\"")
+  message(FATAL_ERROR "tools/wireshark/ixaloader.lua says ${ixa_lua_version}; the project is ${PROJECT_VERSION}")
+endif()
 
 # A CMake package and a pkg-config file over the unpacked package; both find
 # everything relative to their own folder.
