@@ -20,7 +20,21 @@
  *
  * Unloading: FreeLibrary is safe with or without ShutdownOB(1) first. Without
  * it, the console's module stays loaded with its file in place, and its
- * status reports after the unload go nowhere. */
+ * status reports after the unload go nowhere.
+ *
+ * What else a host must plan for:
+ * - Failures are not returned: StartDetect and StartDetectExt always return
+ *   1, and the command exports always return true, sent or not. A detection
+ *   that fails calls no callback; the status window shows why.
+ * - Diagnostics go to the debugger output (OutputDebugString) only: no file,
+ *   no event log, no console.
+ * - When the discovery socket cannot be had, the worker thread shows a modal
+ *   "DLL Error" box until the user closes it or ShutdownOB stops detection.
+ * - An internal consistency check that fails (a trap) reports to the
+ *   debugger output, shows a "Fatal Error" dialog and then ends the host
+ *   process (abort).
+ * - Needs Windows 7 or later (built for _WIN32_WINNT 0x0601), as a 32-bit
+ *   process. */
 #ifndef IXALOADER_H
 #define IXALOADER_H
 
@@ -43,8 +57,14 @@ typedef unsigned char IxaBool;
  * resolved, and with 0 at the start of every ShutdownOB. */
 typedef void(IXA_CALL *IxaRunningCallback)(int32_t running);
 
+/* Start a detection on the library's worker thread and return 1 at once,
+ * always: success arrives as the running callback with 1, failure calls no
+ * callback. launchOption is handed to the console's module. */
 IXA_API int32_t IXA_CALL StartDetect(void);
 IXA_API int32_t IXA_CALL StartDetectExt(int32_t launchOption);
+/* Calls the running callback with 0 first. A module call that does not come
+ * back is waited for up to 5 s; after that ShutdownOB returns and leaves the
+ * module loaded. */
 IXA_API void IXA_CALL ShutdownOB(IxaBool closeWindow);
 IXA_API void IXA_CALL SetRunningCallback(IxaRunningCallback callback);
 
@@ -52,6 +72,8 @@ IXA_API void IXA_CALL SetRunningCallback(IxaRunningCallback callback);
  * zero bytes when the row has no data; true only for the former. */
 IXA_API IxaBool IXA_CALL GetDMXBuffer(uint16_t row, unsigned char **buffer);
 
+/* The command exports always return true, even when nothing was sent (with
+ * no module running, for instance). */
 IXA_API IxaBool IXA_CALL ClearProgrammer(void);
 IXA_API IxaBool IXA_CALL SelectNone(void);
 IXA_API IxaBool IXA_CALL SelectFixture(uint32_t fixture);

@@ -1,5 +1,6 @@
 #include "os/osdialog.h"
 
+#include <cwctype>
 #include <string>
 
 #include <windows.h>
@@ -15,6 +16,53 @@ namespace {
 
 std::wstring ProductName() { return Platform().ProductName(); }
 
+std::wstring FolderOf(HMODULE module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
+    if (length == 0) return std::wstring();
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    if (path.size() >= 32768) return std::wstring();
+    path.resize(path.size() * 2);
+  }
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// "C:\..." or "\\server\...": a folder that does not depend on the current one.
+bool IsAbsoluteFolder(const std::wstring& folder) {
+  if (folder.size() >= 3 && iswalpha(folder[0]) && folder[1] == L':' &&
+      (folder[2] == L'\\' || folder[2] == L'/')) {
+    return true;
+  }
+  return folder.size() >= 3 && (folder[0] == L'\\' || folder[0] == L'/') &&
+         (folder[1] == L'\\' || folder[1] == L'/');
+}
+
+bool IsFileIn(const std::wstring& folder, std::wstring* path) {
+  if (folder.empty()) return false;
+  std::wstring candidate = folder;
+  if (candidate.back() != L'\\' && candidate.back() != L'/') candidate += L'\\';
+  candidate += kDialogProgram;
+  candidate += L".exe";
+  DWORD attributes = GetFileAttributesW(candidate.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  *path = candidate;
+  return true;
+}
+
+HMODULE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&FindDialogProgram), &module);
+  return module;
+}
+
 void AppendQuoted(kel::wtext& arguments, const wchar_t* option, const wchar_t* value) {
   if (value == nullptr) return;
   std::wstring quoted = Process::QuoteArgument(value);
@@ -22,6 +70,29 @@ void AppendQuoted(kel::wtext& arguments, const wchar_t* option, const wchar_t* v
 }
 
 }  // namespace
+
+std::wstring FindDialogProgram() {
+  std::wstring path;
+  HMODULE library = ThisModule();
+  if (library != nullptr && IsFileIn(FolderOf(library), &path)) return path;
+  if (IsFileIn(FolderOf(nullptr), &path)) return path;
+  DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+  if (size == 0) return std::wstring();
+  std::wstring folders(size, L'\0');
+  folders.resize(GetEnvironmentVariableW(L"PATH", &folders[0], size));
+  size_t start = 0;
+  while (start <= folders.size()) {
+    size_t end = folders.find(L';', start);
+    if (end == std::wstring::npos) end = folders.size();
+    std::wstring folder = folders.substr(start, end - start);
+    if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') {
+      folder = folder.substr(1, folder.size() - 2);
+    }
+    if (IsAbsoluteFolder(folder) && IsFileIn(folder, &path)) return path;
+    start = end + 1;
+  }
+  return std::wstring();
+}
 
 DebugOutputHook DebugOutput = DefaultDebugOutput;
 ShowMessageHook ShowFatalError = DefaultShowFatalError;
@@ -62,8 +133,17 @@ int DefaultShowDialog(const wchar_t* message, const wchar_t* caption, int icon, 
   AppendQuoted(arguments, L" -button3=", button3);
   if (offerDontAsk) arguments.Append(L" -dontask");
 
+  std::wstring path = FindDialogProgram();
+  if (path.empty()) {
+    std::wstring line = std::wstring(L"Dialog program ") + kDialogProgram +
+                        L".exe not found beside the library, beside the host or on PATH; "
+                        L"showing a plain warning box\n";
+    if (!DebugOutput(line.c_str())) OutputDebugStringW(line.c_str());
+    ShowWarningBox(caption, message);
+    return escapeButton;
+  }
   Process program(kDialogProgram, std::wstring(arguments.Content(), arguments.size), nullptr,
-                  false, false, false, Normal);
+                  false, false, false, Normal, path.c_str());
   if (!program.IsStarted()) {
     ShowWarningBox(caption, message);
     return escapeButton;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace Os {
 
 // Process-wide hooks for the framework's user-visible reports. Each starts at
@@ -27,8 +29,16 @@ extern ShowMessageHook ShowInformation;
 extern ShowDialogHook ShowDialog;
 extern ShowWarningBoxHook ShowWarningBox;
 
-// The external dialog program, started by name.
+// The external dialog program. Its command line starts with this name; the
+// file run is the one FindDialogProgram finds.
 constexpr const wchar_t* kDialogProgram = L"durururu-dir32-udezar";
+
+// The dialog program's full path: beside the module holding this code (the
+// library), then beside the host executable, then in the absolute PATH
+// folders. Never the current folder, and no relative PATH entry, so that a
+// file of that name where the host happens to run is not started. Empty when
+// none exists.
+std::wstring FindDialogProgram();
 
 bool DefaultDebugOutput(const wchar_t* text);
 int DefaultShowFatalError(const wchar_t* message, const wchar_t* caption);

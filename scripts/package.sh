@@ -16,4 +16,4 @@ if ! (cd "$out" && cpack --config "$root/build/i686/CPackConfig.cmake" -B "$out"
   exit 1
 fi
 rm -rf "$out/_CPack_Packages"
-echo "package: $(ls "$out"/IxaLoader-*-win32.zip)"
+echo "package: $(ls "$out"/IxaLoader-*-win32.zip) and its .sha256"

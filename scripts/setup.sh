@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and running the project needs on Debian 12 (as root):
 # both cross compilers, 64-bit Wine, and 32-bit Wine where the kernel runs
-# 32-bit programs; llvm-dlltool for the MSVC import library; tcpdump and
-# tshark for the dissector test.
+# 32-bit programs; llvm-dlltool for the MSVC import library; clang and lld
+# for the MSVC-style link of the package test; pkg-config; tcpdump and tshark
+# for the dissector test.
 set -euo pipefail
 source "$(dirname "$0")/arches.sh"
 
@@ -31,7 +32,7 @@ install_missing() {
 # tshark's package asks whether users may capture; answered (no) beforehand.
 echo 'wireshark-common wireshark-common/install-setuid boolean false' | debconf-set-selections
 install_missing \
-  binutils cmake ninja-build googletest llvm tcpdump tshark \
+  binutils cmake ninja-build googletest llvm clang lld pkg-config tcpdump tshark \
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 \
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 \
   wine wine64 xvfb xauth iproute2 util-linux procps

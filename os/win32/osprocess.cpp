@@ -45,6 +45,7 @@ struct Process::Record {
   std::wstring executable;
   std::wstring arguments;
   std::wstring workingDirectory;
+  std::wstring applicationPath;
   bool detached = false;
   bool noWindow = false;
   int priority = Default;
@@ -59,9 +60,10 @@ struct Process::Record {
 
 Process::Process(const std::wstring& executable, const std::wstring& arguments,
                  const wchar_t* workingDirectory, bool detached, bool /*unused*/, bool noWindow,
-                 int priority)
+                 int priority, const wchar_t* applicationPath)
     : record_(std::make_unique<Record>()) {
   record_->executable = executable;
+  if (applicationPath != nullptr) record_->applicationPath = applicationPath;
   record_->arguments = arguments;
   if (workingDirectory != nullptr) record_->workingDirectory = workingDirectory;
   record_->detached = detached;
@@ -83,7 +85,8 @@ bool Process::Start() {
   std::wstring commandLine = record_->executable + L" " + record_->arguments;
   PROCESS_INFORMATION info{};
   BOOL started = CreateProcessW(
-      nullptr, &commandLine[0], nullptr, nullptr, FALSE,
+      record_->applicationPath.empty() ? nullptr : record_->applicationPath.c_str(),
+      &commandLine[0], nullptr, nullptr, FALSE,
       CreationFlags(record_->priority, record_->detached, record_->noWindow), nullptr,
       record_->workingDirectory.empty() ? nullptr : record_->workingDirectory.c_str(), &startup,
       &info);

@@ -15,11 +15,13 @@ class Process {
   static constexpr uint32_t kInfinite = 0xFFFFFFFF;
 
   // The command line is executable, one blank, arguments. workingDirectory
-  // may be null (the caller's own). Succeeds whether or not the start did:
-  // ask IsStarted.
+  // may be null (the caller's own). applicationPath, when given, is the full
+  // path of the file to run, so that Windows searches no folder for it; the
+  // command line stays the same. Succeeds whether or not the start did: ask
+  // IsStarted.
   Process(const std::wstring& executable, const std::wstring& arguments,
           const wchar_t* workingDirectory, bool detached, bool unused, bool noWindow,
-          int priority);
+          int priority, const wchar_t* applicationPath = nullptr);
   virtual ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "os/osstacktrace.h"
+#include "os/win32/debughelp.h"
 
 namespace {
 
@@ -108,6 +109,53 @@ TEST(StackTrace, CapturesAnotherThread) {
   CloseHandle(thread);
   std::string text = Os::FormatStackTrace(addresses, count, 0);
   EXPECT_NE(text.find("ParkedInANamedFunction"), std::string::npos) << text;
+}
+
+// The address of DllMain in a loaded module, found through the COFF symbol
+// table of its file (DllMain is no export); 0 when absent.
+Os::StackAddress DllMainOf(HMODULE module) {
+  wchar_t path[MAX_PATH];
+  if (GetModuleFileNameW(module, path, MAX_PATH) == 0) return 0;
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  std::string image(GetFileSize(file, nullptr), '\0');
+  DWORD got = 0;
+  ReadFile(file, &image[0], static_cast<DWORD>(image.size()), &got, nullptr);
+  CloseHandle(file);
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image.data() + dos->e_lfanew);
+  auto sections = IMAGE_FIRST_SECTION(nt);
+  const char* symbols = image.data() + nt->FileHeader.PointerToSymbolTable;
+  const char* strings = symbols + nt->FileHeader.NumberOfSymbols * IMAGE_SIZEOF_SYMBOL;
+  const std::string wanted = sizeof(void*) == 4 ? "_DllMain@12" : "DllMain";
+  for (DWORD i = 0; i < nt->FileHeader.NumberOfSymbols; ++i) {
+    auto symbol = reinterpret_cast<const IMAGE_SYMBOL*>(symbols + i * IMAGE_SIZEOF_SYMBOL);
+    std::string name = symbol->N.Name.Short != 0
+                           ? std::string(reinterpret_cast<const char*>(symbol->N.ShortName), strnlen(reinterpret_cast<const char*>(symbol->N.ShortName), 8))
+                           : std::string(strings + symbol->N.Name.Long);
+    if (name == wanted && symbol->SectionNumber > 0) {
+      return reinterpret_cast<Os::StackAddress>(module) + sections[symbol->SectionNumber - 1].VirtualAddress +
+             symbol->Value;
+    }
+    i += symbol->NumberOfAuxSymbols;
+  }
+  return 0;
+}
+
+// The library as it ships: no DWARF inside, IxaLoader.dll.debug beside it
+// through the debug link. A function that is no export must still be named.
+TEST(StackTrace, NamesAFunctionOfTheShippedLibrary) {
+  HMODULE dll = LoadLibraryW(L"IxaLoader.dll");
+  ASSERT_NE(dll, nullptr);
+  Os::StackAddress dllMain = DllMainOf(dll);
+  ASSERT_NE(dllMain, 0u);
+  dllMain += 4;  // inside it, as a return address would be
+  // Symbols may have been read before the library came in.
+  ASSERT_TRUE(Os::EnsureSymbols());
+  Os::LoadModuleSymbols(GetCurrentProcess());
+  std::string text = Os::FormatStackTrace(&dllMain, 1, 0);
+  FreeLibrary(dll);
+  EXPECT_NE(text.find("] DllMain + 0x4"), std::string::npos) << text;
 }
 
 TEST(StackTrace, UnknownThreadGivesNothing) {

@@ -156,6 +156,7 @@ class ProgramHidden {
     if (moved_) MoveFileW(hidden_.c_str(), program_.c_str());
   }
   bool Moved() const { return moved_; }
+  const std::wstring& HiddenPath() const { return hidden_; }
 
  private:
   std::wstring program_;
@@ -174,6 +175,53 @@ TEST_F(ShowDialogTest, AMissingProgramFallsBackToTheWarningBox) {
   EXPECT_EQ(gWarningBox.caption, L"the caption");
   EXPECT_EQ(gWarningBox.message, L"the message");
   EXPECT_FALSE(dontAsk);
+}
+
+std::vector<std::wstring> gDebugLines;
+bool RecordDebugOutput(const wchar_t* text) {
+  gDebugLines.push_back(text);
+  return true;
+}
+
+// The real program hidden, a working copy of it planted in the current
+// folder and reachable through relative and empty PATH entries: it must not
+// start. The same copy on an absolute PATH entry does.
+TEST_F(ShowDialogTest, APlantedProgramInTheCurrentFolderIsNeverStarted) {
+  ProgramHidden hidden;
+  ASSERT_TRUE(hidden.Moved());
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + L"ixa_planted_dialog";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring decoy = folder + L"\\durururu-dir32-udezar.exe";
+  ASSERT_TRUE(CopyFileW(hidden.HiddenPath().c_str(), decoy.c_str(), FALSE));
+  wchar_t previousFolder[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previousFolder);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+  char pathValue[32767];
+  std::string path(pathValue, GetEnvironmentVariableA("PATH", pathValue, sizeof(pathValue)));
+  ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "1");
+  {
+    ScopedEnvironment relative("PATH", (".;;ixa_planted_dialog;..\\ixa_planted_dialog;" + path).c_str());
+    gDebugLines.clear();
+    Os::DebugOutput = RecordDebugOutput;
+    EXPECT_EQ(Os::ShowDialog(L"m", L"c", 3, 0, 2, L"Ok", L"No", nullptr, nullptr, false, nullptr), 2);
+    Os::DebugOutput = Os::DefaultDebugOutput;
+    EXPECT_EQ(gWarningBox.calls, 1);
+    EXPECT_EQ(record_.Read(), "");
+    ASSERT_EQ(gDebugLines.size(), 1u);
+    EXPECT_NE(gDebugLines[0].find(L"durururu-dir32-udezar.exe not found"), std::wstring::npos);
+  }
+  {
+    std::string absolute(folder.begin(), folder.end());
+    ScopedEnvironment onPath("PATH", (absolute + ";" + path).c_str());
+    EXPECT_EQ(Os::ShowDialog(L"m", L"c", 3, 0, 2, L"Ok", L"No", nullptr, nullptr, false, nullptr), 1);
+    EXPECT_EQ(gWarningBox.calls, 1);
+    EXPECT_NE(record_.Read().find("message=m\n"), std::string::npos) << record_.Read();
+  }
+  SetCurrentDirectoryW(previousFolder);
+  DeleteFileW(decoy.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(ShowDialogTest, FatalErrorAndInformationUseTheirIcons) {

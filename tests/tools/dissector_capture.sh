@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # tools/wireshark/ixaloader.lua with tshark on a capture of the demo: tcpdump
 # on lo while the console simulator serves the processor module to the
-# sample host, then a console answering with three bytes to ixa_probe.
+# sample host, then a console answering with three bytes to ixa_probe, then
+# a console on another port than the dissector's preference (its heuristic)
+# answering ixa_probe.
 # Runs in the bin folder inside scripts/sandbox.sh.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 run=$root/scripts/wine-run.sh
 port=6600
+other_port=7001
 work=$(mktemp -d)
 capture=$work/demo.pcap
 log=dissector_capture_simulator.log
@@ -32,24 +35,30 @@ wait_for() {
 }
 
 start_simulator() {
+  local on=$1
+  shift
   rm -f "$log"
-  "$run" console_simulator.exe --port "$port" --log "$log" --lifetime 60 "$@" >/dev/null 2>&1 &
+  "$run" console_simulator.exe --port "$on" --log "$log" --lifetime 60 "$@" >/dev/null 2>&1 &
   simulator=$!
   wait_for "$log" "ready:" || fail "the console simulator did not start"
 }
 
 # -Z root: tcpdump would otherwise drop to a user who cannot write here.
-tcpdump -i lo -U -Z root -w "$capture" "port $port" 2>"$work/tcpdump.log" &
+tcpdump -i lo -U -Z root -w "$capture" "port $port or port $other_port" 2>"$work/tcpdump.log" &
 tcpdump_pid=$!
 wait_for "$work/tcpdump.log" "listening on" || fail "tcpdump did not start: $(cat "$work/tcpdump.log")"
 
-start_simulator --exit-after 1
+start_simulator "$port" --exit-after 1
 # Only the wire counts here: the host's own verdict (its status window under
 # Wine's desktop) is not what is tested, so its log is shown on failure only.
 "$run" sample_host.exe --wait-running 20000 --read-seconds 0 --rows 0 >"$work/host.log" 2>&1 || true
 wait "$simulator" || true
-start_simulator --fault short-reply
+start_simulator "$port" --fault short-reply
 "$run" ixa_probe.exe --port "$port" --timeout-ms 1000 >/dev/null 2>&1 || true
+kill "$simulator" 2>/dev/null || true
+wait "$simulator" 2>/dev/null || true
+start_simulator "$other_port"
+"$run" ixa_probe.exe --port "$other_port" --timeout-ms 1000 >/dev/null 2>&1 || true
 kill "$simulator" 2>/dev/null || true
 wait "$simulator" 2>/dev/null || true
 kill -INT "$tcpdump_pid"
@@ -72,5 +81,22 @@ done
   { echo "ixaimage.length is not $image_size" >&2; failures=$((failures + 1)); }
 [ "$(decode -Y ixadisc.malformed -T fields -e frame.number | wc -l)" = 1 ] ||
   { echo "not exactly one datagram flagged malformed" >&2; failures=$((failures + 1)); }
+# The other port, by the heuristic alone: request and reply, each naming
+# the other, the reply with its response time (-2: a request learns of its
+# reply on the second pass).
+other=$(decode -2 -Y "udp.port == $other_port && ixadisc" -T fields -E separator=, -e frame.number -e _ws.col.Info \
+  -e ixadisc.response_in -e ixadisc.response_to -e ixadisc.time)
+echo "$other"
+request=$(awk -F, '$2 == "Discovery request" { print $1; exit }' <<<"$other")
+reply=$(awk -F, '$2 == "Discovery reply" { print $1; exit }' <<<"$other")
+if [ -z "$request" ] || [ -z "$reply" ]; then
+  echo "missing: request and reply on port $other_port" >&2
+  failures=$((failures + 1))
+else
+  grep -qx "$request,Discovery request,$reply,," <<<"$other" ||
+    { echo "the request on port $other_port does not name its reply" >&2; failures=$((failures + 1)); }
+  grep -qE "^$reply,Discovery reply,,$request,0\.[0-9]{9}\$" <<<"$other" ||
+    { echo "the reply on port $other_port does not name its request and time" >&2; failures=$((failures + 1)); }
+fi
 echo "dissector capture: $failures failed"
 [ "$failures" = 0 ] || fail "the sample host printed: $(tr -d '\r' <"$work/host.log")"

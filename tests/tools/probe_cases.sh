@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# ixa_probe against the console simulator, one row per fault mode: the
-# probe's exit code and, in order, every line it must print (extended
-# regular expressions; CONSOLE is the console's line, PORT the row's port).
+# ixa_probe against the console simulator, one row per fault mode (as text,
+# and as JSON with --json): the probe's exit code and, in order, every line
+# it must print on standard output (extended regular expressions; CONSOLE is
+# the console's text line, REPLY its JSON object, PORT the row's port).
 # Runs in the bin folder inside scripts/sandbox.sh.
 set -euo pipefail
 run=$(cd "$(dirname "$0")/../.." && pwd)/scripts/wine-run.sh
@@ -10,6 +11,8 @@ console='^console 127\.0\.0\.1:PORT replied in [0-9]+ ms via 127\.0\.0\.1/8$'
 # Before listening the probe names each request it sent: in the sandbox only
 # loopback is up, so only the limited broadcast goes out.
 sent='^sent to 255\.255\.255\.255$'
+sent_json='^\{"event":"sent","to":"255\.255\.255\.255"\}$'
+reply='^\{"event":"reply","address":"127\.0\.0\.1","port":PORT,"ms":[0-9]+,"via":"127\.0\.0\.1/8"\}$'
 # fault ; module ; probe arguments ; exit code ; lines
 rows=$(sed 's/ ; /\t/g' <<'EOF'
 none ; processor_module.dll ; - ; 0 ; CONSOLE
@@ -26,6 +29,15 @@ stall ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image transfer stalled a
 oversize ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image transfer exceeded 11534336 bytes, more than the loader accepts$
 not-dll ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image 110592 bytes: not a Windows DLL$
 none ; processor_module.dll ; --timeout-ms 0 ; 2
+none ; processor_module_missing_entry.dll ; --fetch --json ; 1 ; REPLY ; ^\{"event":"image","bytes":[0-9]+,"machine":"(i386|x86-64)","entry_points":15,"of":16\}$ ; ^\{"event":"missing","names":\["DisconnectFromNode"\]\}$
+silent ; processor_module.dll ; --json ; 1 ; ^\{"event":"no_answer","port":PORT,"timeout_ms":1000\}$
+short-reply ; processor_module.dll ; --json ; 1 ; ^\{"event":"ignored_reply","address":"127\.0\.0\.1","bytes":"83 f9 b5"\}$ ; ^\{"event":"no_answer"
+refuse ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"socket_error","stage":"connect","address":"127\.0\.0\.1","port":PORT,"winsock_error":10061\}$
+stall ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"stalled","bytes":[0-9]+\}$
+oversize ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"too_large","limit":11534336\}$
+not-dll ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"not_a_dll","bytes":110592\}$
+none ; processor_module.dll ; --help ; 0 ; ^usage: ixa_probe \[--port N\] \[--timeout-ms N\] \[--fetch\] \[--json\]$ ; --help ; --port ; --timeout-ms ; --fetch ; --json ; --help ; --version ; ^exit code: ; entry points
+none ; processor_module.dll ; --version ; 0 ; ^ixa_probe [0-9]+\.[0-9]+\.[0-9]+$
 EOF
 )
 
@@ -36,7 +48,14 @@ while IFS=$'\t' read -r -a row; do
   fault=${row[0]} module=${row[1]} arguments=${row[2]} status=${row[3]}
   [ "$arguments" != - ] || arguments=
   expected=("${row[@]:4}")
-  [ "$status" = 2 ] || expected=("$sent" "${expected[@]}")
+  # Every row that searches starts with the request it sent.
+  if [ "$status" != 2 ] && [[ " $arguments " != *" --help "* && " $arguments " != *" --version "* ]]; then
+    if [[ " $arguments " == *" --json "* ]]; then
+      expected=("$sent_json" "${expected[@]}")
+    else
+      expected=("$sent" "${expected[@]}")
+    fi
+  fi
   rm -f "$log"
   "$run" console_simulator.exe --port "$port" --fault "$fault" --module "$module" --lifetime 60 --log "$log" \
     >/dev/null 2>&1 &
@@ -58,6 +77,7 @@ while IFS=$'\t' read -r -a row; do
   fi
   for i in "${!expected[@]}"; do
     pattern=${expected[$i]/#CONSOLE/$console}
+    pattern=${pattern/#REPLY/$reply}
     [[ "${lines[$i]:-}" =~ ${pattern//PORT/$port} ]] || verdict="line $((i + 1)) does not match '$pattern'"
   done
   if [ "$verdict" = ok ]; then

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "loader/console_protocol.h"
 #include "tools/probe/console_exchange.h"
 #include "tools/probe/pe_image.h"
 #include "tools/probe/probe_options.h"
+#include "tools/probe/probe_output.h"
 #include "loader/processor_api.h"
 #include "tools/probe/stored_port.h"
 
@@ -34,21 +36,20 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 bool ReportImage(const std::vector<uint8_t>& image) {
   PeImage pe;
   if (!ReadPeImage(image.data(), image.size(), &pe)) {
-    std::printf("image %zu bytes: not a Windows DLL\n", image.size());
+    PrintNotADll(image.size());
     return false;
   }
-  std::string missing;
+  std::vector<std::string> missing;
   int found = 0;
   for (const char* name : kProcessorEntryPoints) {
     if (std::find(pe.exportNames.begin(), pe.exportNames.end(), name) != pe.exportNames.end()) {
       ++found;
     } else {
-      missing += (missing.empty() ? "" : ", ") + std::string(name);
+      missing.push_back(name);
     }
   }
-  std::printf("image %zu bytes, %s, %d of %d entry points\n", image.size(), MachineName(pe.machine).c_str(), found,
-              kProcessorEntryPointCount);
-  if (!missing.empty()) std::printf("missing: %s\n", missing.c_str());
+  PrintImage(image.size(), MachineName(pe.machine), found, kProcessorEntryPointCount);
+  if (!missing.empty()) PrintMissing(missing);
   return missing.empty();
 }
 
@@ -58,17 +59,16 @@ bool ReportTransfer(const sockaddr_in& console, const Transfer& transfer) {
     case TransferOutcome::Complete:
       return ReportImage(transfer.image);
     case TransferOutcome::Stalled:
-      std::printf("image transfer stalled after %zu bytes\n", transfer.image.size());
+      PrintStalled(transfer.image.size());
       return false;
     case TransferOutcome::TooLarge:
-      std::printf("image transfer exceeded %zu bytes, more than the loader accepts\n", kImageBufferSize);
+      PrintTooLarge(kImageBufferSize);
       return false;
     case TransferOutcome::ConnectFailed:
-      std::printf("cannot connect to %s:%u: Winsock error %d\n", inet_ntoa(console.sin_addr), ntohs(console.sin_port),
-                  transfer.error);
+      PrintConnectFailed(inet_ntoa(console.sin_addr), ntohs(console.sin_port), transfer.error);
       return false;
     case TransferOutcome::Failed:
-      std::printf("image transfer failed after %zu bytes: Winsock error %d\n", transfer.image.size(), transfer.error);
+      PrintTransferFailed(transfer.image.size(), transfer.error);
       return false;
   }
   return false;
@@ -79,16 +79,12 @@ int Probe(uint16_t port, const ProbeOptions& options) {
   sockaddr_in console{};
   auto onSend = [](const DiscoverySend& send) {
     const std::string to = send.limited ? "255.255.255.255" : DottedAddress(send.target.broadcast);
-    const std::string via = send.limited ? "" : " via " + DescribeInterface(send.target.address, send.target.prefix);
-    if (send.error == 0) {
-      std::printf("sent to %s%s\n", to.c_str(), via.c_str());
-    } else {
-      std::printf("cannot send to %s%s: Winsock error %d\n", to.c_str(), via.c_str(), send.error);
-    }
+    const std::string via = send.limited ? "" : DescribeInterface(send.target.address, send.target.prefix);
+    PrintSent(to, via, send.error);
   };
   int error = Discover(port, options.timeoutMs, onSend, [&](const Datagram& datagram) {
     if (!IsDiscoveryReply(datagram)) {
-      std::printf("ignored reply from %s: %s\n", inet_ntoa(datagram.sender.sin_addr), Hex(datagram.bytes).c_str());
+      PrintIgnoredReply(inet_ntoa(datagram.sender.sin_addr), Hex(datagram.bytes));
       return;
     }
     // As the loader does: the console's address, with our port.
@@ -96,17 +92,16 @@ int Probe(uint16_t port, const ProbeOptions& options) {
     address.sin_port = htons(port);
     const std::string via = datagram.arrivalKnown ? DescribeInterface(datagram.arrivalAddress, datagram.arrivalPrefix)
                                                   : std::string("an unlisted interface");
-    std::printf("console %s:%u replied in %u ms via %s\n", inet_ntoa(address.sin_addr), port, datagram.elapsedMs,
-                via.c_str());
+    PrintReply(inet_ntoa(address.sin_addr), port, datagram.elapsedMs, via);
     if (!answered) console = address;
     answered = true;
   });
   if (error != 0) {
-    std::printf("discovery on port %u failed: Winsock error %d\n", port, error);
+    PrintDiscoveryFailed(port, error);
     return kNotFound;
   }
   if (!answered) {
-    std::printf("no console answered on port %u within %u ms\n", port, options.timeoutMs);
+    PrintNoAnswer(port, options.timeoutMs);
     return kNotFound;
   }
   if (!options.fetch) return kFound;
@@ -118,6 +113,15 @@ int Probe(uint16_t port, const ProbeOptions& options) {
 int main(int argc, char** argv) {
   ProbeOptions options;
   if (!ParseProbeOptions(argc, argv, &options)) return kUsageError;
+  if (options.help) {
+    PrintProbeUsage(stdout);
+    return kFound;
+  }
+  if (options.version) {
+    std::printf("ixa_probe %s\n", IXA_VERSION);
+    return kFound;
+  }
+  SetJsonOutput(options.json);
   const uint32_t port = options.port != 0 ? options.port : StoredPort();
   if (!IsPortNumber(port)) {
     std::fprintf(stderr, "ixa_probe: the stored port %u is no port number; give one with --port\n", port);
@@ -125,7 +129,7 @@ int main(int argc, char** argv) {
   }
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    std::printf("Windows Sockets 2 is not available\n");
+    PrintNoWinsock();
     return kNotFound;
   }
   const int result = Probe(static_cast<uint16_t>(port), options);

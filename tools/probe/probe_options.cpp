@@ -10,13 +10,6 @@ namespace {
 // An hour: the probe's run time stays bounded by what it is given.
 constexpr unsigned long kMaxTimeoutMs = 3600000;
 
-void PrintUsage() {
-  std::fprintf(stderr,
-               "usage: ixa_probe [--port N] [--timeout-ms N] [--fetch]\n"
-               "  --port N        discovery and transfer port (default: the stored port, or 6600)\n"
-               "  --timeout-ms N  how long to listen for answers and to wait for image data (default 5000)\n"
-               "  --fetch         also fetch the image from the first console that answered and check it\n");
-}
 
 // Digits only, from 1 to max.
 bool ParseNumber(const char* text, unsigned long max, uint32_t* out) {
@@ -33,11 +26,25 @@ bool Refuse(const char* format, const char* text) {
   std::fprintf(stderr, "ixa_probe: ");
   std::fprintf(stderr, format, text ? text : "");
   std::fprintf(stderr, "\n");
-  PrintUsage();
+  PrintProbeUsage(stderr);
   return false;
 }
 
 }  // namespace
+
+void PrintProbeUsage(FILE* to) {
+  std::fprintf(to,
+               "usage: ixa_probe [--port N] [--timeout-ms N] [--fetch] [--json]\n"
+               "       ixa_probe --help | --version\n"
+               "  --port N        discovery and transfer port (default: the stored port, or 6600)\n"
+               "  --timeout-ms N  how long to listen for answers and to wait for image data (default 5000)\n"
+               "  --fetch         also fetch the image from the first console that answered and check it\n"
+               "  --json          one JSON object per line for each event, with the fields of its text line\n"
+               "  --help          this text\n"
+               "  --version       the probe's version\n"
+               "exit code: 0 a console answered (with --fetch: and served a complete image with all\n"
+               "entry points), 1 otherwise, 2 for a usage error\n");
+}
 
 bool IsPortNumber(uint32_t port) { return port >= 1 && port <= 65535; }
 
@@ -46,6 +53,18 @@ bool ParseProbeOptions(int argc, char** argv, ProbeOptions* options) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--fetch") == 0) {
       options->fetch = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--json") == 0) {
+      options->json = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "/?") == 0) {
+      options->help = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      options->version = true;
       continue;
     }
     const char* value = i + 1 < argc ? argv[++i] : nullptr;

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "IxaLoader.h"
-#include "tools/processor_module/test_api.h"
 
 namespace {
 
@@ -163,7 +162,12 @@ void ShowStatusLines(HWND window) {
 }
 
 // The stand-in processor module keeps what it was called with; the demo
-// shows it as the console's side of the conversation.
+// shows it as the console's side of the conversation. A console's real
+// module has none of these entries: then nothing is shown.
+typedef int32_t(__cdecl* TestCallLogFn)(char* out, int32_t capacity);
+typedef int32_t(__cdecl* TestMessageCountFn)(void);
+typedef int32_t(__cdecl* TestGetMessageFn)(int32_t index, uint8_t* out, int32_t capacity);
+
 template <typename Fn>
 Fn ConsoleModuleEntry(const char* name) {
   HMODULE module = GetModuleHandleA("Ixa.dll");

@@ -2,6 +2,10 @@
 -- port (the preference ixadisc.port, default 6600):
 --   ixadisc   UDP: the loader's broadcast "Discovery request" and a console's
 --             "Discovery reply", four bytes each; anything else is malformed.
+--             On any other port a heuristic takes the two 4-byte messages
+--             (and nothing else). Each reply names the request it answers
+--             (the last one sent from the socket it is addressed to) and
+--             the time it took.
 --   ixaimage  TCP: the loader's "Image request", then the processor module,
 --             reassembled from the whole stream up to the console's FIN.
 -- Load it for one run with  tshark -X lua_script:ixaloader.lua  or
@@ -14,6 +18,13 @@ local IMAGE_REQUEST = 0xFAFA000A
 -- packet_info.h's value, not exported to Lua: reassemble up to the FIN.
 local DESEGMENT_UNTIL_FIN = 0x0ffffffe
 
+local VERSION = "1.1.0"
+
+set_plugin_info({
+  version = VERSION,
+  description = "IxaLoader console discovery and image transfer",
+})
+
 local tcp_fin = Field.new("tcp.flags.fin")
 
 -- Discovery ------------------------------------------------------------------
@@ -22,11 +33,60 @@ local disc = Proto("ixadisc", "IxaLoader Console Discovery")
 local disc_message = ProtoField.uint32("ixadisc.message", "Message", base.HEX,
   { [DISCOVERY_REQUEST] = "Discovery request", [DISCOVERY_REPLY] = "Discovery reply" })
 local disc_data = ProtoField.bytes("ixadisc.data", "Data")
+local disc_response_in = ProtoField.framenum("ixadisc.response_in", "Response in", base.NONE, frametype.RESPONSE)
+local disc_response_to = ProtoField.framenum("ixadisc.response_to", "Response to", base.NONE, frametype.REQUEST)
+local disc_time = ProtoField.relative_time("ixadisc.time", "Response time")
 local disc_malformed = ProtoExpert.new("ixadisc.malformed", "Malformed discovery datagram",
   expert.group.MALFORMED, expert.severity.ERROR)
-disc.fields = { disc_message, disc_data }
+disc.fields = { disc_message, disc_data, disc_response_in, disc_response_to, disc_time }
 disc.experts = { disc_malformed }
 disc.prefs.port = Pref.uint("Port", 6600, "UDP and TCP port of console discovery and image transfer")
+
+-- Request and reply matching, filled on the first pass over each frame:
+-- the last request per sending socket (and per sending port alone: a
+-- broadcast can leave from 0.0.0.0 while its reply comes back to the
+-- host's address), each reply's request, and each request's first reply.
+local last_request = {}
+local last_request_from_port = {}
+local request_of = {}
+local reply_of = {}
+
+function disc.init()
+  last_request, last_request_from_port, request_of, reply_of = {}, {}, {}, {}
+end
+
+local function socket_key(address, port)
+  return tostring(address) .. ":" .. port
+end
+
+local function link(value, pinfo, root)
+  local frame = pinfo.number
+  if not pinfo.visited then
+    if value == DISCOVERY_REQUEST then
+      local request = { frame = frame, time = pinfo.abs_ts }
+      last_request[socket_key(pinfo.src, pinfo.src_port)] = request
+      last_request_from_port[pinfo.src_port] = request
+    else
+      local request = last_request[socket_key(pinfo.dst, pinfo.dst_port)] or last_request_from_port[pinfo.dst_port]
+      if request then
+        request_of[frame] = request
+        if not reply_of[request.frame] then reply_of[request.frame] = frame end
+      end
+    end
+  end
+  if value == DISCOVERY_REQUEST then
+    if reply_of[frame] then root:add(disc_response_in, reply_of[frame]):set_generated() end
+  else
+    local request = request_of[frame]
+    if request then
+      root:add(disc_response_to, request.frame):set_generated()
+      -- In whole microseconds, the resolution of most captures: the
+      -- timestamps arrive as floating-point seconds.
+      local microseconds = math.floor((pinfo.abs_ts - request.time) * 1e6 + 0.5)
+      root:add(disc_time, NSTime(math.floor(microseconds / 1e6), (microseconds % 1e6) * 1000)):set_generated()
+    end
+  end
+end
 
 function disc.dissector(tvb, pinfo, tree)
   pinfo.cols.protocol = "IXADISC"
@@ -36,6 +96,7 @@ function disc.dissector(tvb, pinfo, tree)
   if value == DISCOVERY_REQUEST or value == DISCOVERY_REPLY then
     root:add(disc_message, tvb(0, 4))
     pinfo.cols.info = value == DISCOVERY_REQUEST and "Discovery request" or "Discovery reply"
+    link(value, pinfo, root)
   else
     if length > 0 then root:add(disc_data, tvb()) end
     root:add_proto_expert_info(disc_malformed, string.format("Malformed discovery datagram (%d bytes)", length))
@@ -117,3 +178,13 @@ function disc.prefs_changed()
 end
 
 register(disc.prefs.port)
+
+-- Any other port: only the two exact 4-byte messages, so that no other
+-- protocol's datagrams are taken.
+disc:register_heuristic("udp", function(tvb, pinfo, tree)
+  if tvb:len() ~= 4 then return false end
+  local value = tvb(0, 4):uint()
+  if value ~= DISCOVERY_REQUEST and value ~= DISCOVERY_REPLY then return false end
+  disc.dissector(tvb, pinfo, tree)
+  return true
+end)

@@ -1,0 +1,22 @@
+# ixa_version_resource(<target> "<description>"): gives a shipped binary its
+# version resource, so that installers' file-version rules, Explorer's
+# Details tab and support staff can tell one build from another.
+function(ixa_version_resource target description)
+  get_target_property(type ${target} TYPE)
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(ixa_file_type VFT_DLL)
+    set(ixa_original_filename ${name}.dll)
+  else()
+    set(ixa_file_type VFT_APP)
+    set(ixa_original_filename ${name}.exe)
+  endif()
+  set(ixa_file_description "${description}")
+  set(ixa_internal_name ${name})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
