@@ -22,6 +22,10 @@
  * it, the console's module stays loaded with its file in place, and its
  * status reports after the unload go nowhere.
  *
+ * A pointer from GetDMXBuffer may be used at most until the running callback
+ * is called with 0: ShutdownOB then keeps reads out of the module, waits for
+ * those inside, and lets the module free its buffers.
+ *
  * What else a host must plan for:
  * - Failures are not returned: StartDetect and StartDetectExt always return
  *   1, and the command exports always return true, sent or not. A detection
