@@ -4,7 +4,6 @@
 
 #include <windows.h>
 #include <process.h>
-#include <tlhelp32.h>
 
 #include <shellapi.h>
 
@@ -92,20 +91,14 @@ int CountRuntimeThreads() {
     CloseHandle(probe);
     return start;
   }();
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof(entry);
-  int count = 0;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
-    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
-    if (thread == nullptr) continue;
-    if (runtimeStart != 0 && StartAddress(thread) == runtimeStart) ++count;
+  if (runtimeStart == 0) return 0;
+  return CountThreads([](DWORD id) {
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+    if (thread == nullptr) return false;
+    const bool ours = StartAddress(thread) == runtimeStart;
     CloseHandle(thread);
-  }
-  CloseHandle(snapshot);
-  return count;
+    return ours;
+  });
 }
 
 DWORD HandleCount() {

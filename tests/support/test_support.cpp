@@ -13,14 +13,15 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   }
 }
 
-int CountThreads() {
+int CountThreads(bool (*counted)(DWORD threadId)) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return -1;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof(entry);
   int count = 0;
   for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    if (counted == nullptr || counted(entry.th32ThreadID)) ++count;
   }
   CloseHandle(snapshot);
   return count;

@@ -11,7 +11,8 @@ namespace testing_support {
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
 // Threads of this process right now.
-int CountThreads();
+// Threads of this process, or those of them for which counted(id) holds.
+int CountThreads(bool (*counted)(DWORD threadId) = nullptr);
 
 // The visible or hidden top-level window of this process with that title.
 HWND FindOwnWindow(const char* title);
