@@ -9,6 +9,20 @@
 #include "os/win32/handle.h"
 #include "os/win32/osthread.h"
 
+// Calls fn(args...) (any calling convention, up to three integer or pointer
+// arguments) for a call that may wait for the loader lock or for another
+// process. On a loader thread an unload then goes on without waiting for
+// it: fn returns into code that outlives the library, which ends the thread
+// when the unload has happened meanwhile. So the caller must leave nothing
+// behind that the system could still call into (a window, a hook).
+uintptr_t CallOutsideWords(const void* fn, uintptr_t a, uintptr_t b, uintptr_t c);
+template <typename Fn, typename... Args>
+uintptr_t CallOutsideLibrary(Fn fn, Args... args) {
+  static_assert(sizeof...(Args) <= 3, "up to three arguments");
+  const uintptr_t words[] = {(uintptr_t)(args)..., 0, 0, 0};
+  return CallOutsideWords(reinterpret_cast<const void*>(fn), words[0], words[1], words[2]);
+}
+
 // A thread of the loader (status window or connection worker). Its
 // procedure runs inside a trampoline that parks the thread afterwards.
 //
@@ -27,20 +41,6 @@
 // ShutdownOB and the status window's Reconnect), so it is held by shared
 // pointer; whoever lets go of it last joins it. That is never the thread
 // itself: a thread that stops itself is kept aside for a later join.
-// Calls fn(args...) (any calling convention, up to three integer or pointer
-// arguments) for a call that may wait for the loader lock or for another
-// process. On a loader thread an unload then goes on without waiting for
-// it: fn returns into code that outlives the library, which ends the thread
-// when the unload has happened meanwhile. So the caller must leave nothing
-// behind that the system could still call into (a window, a hook).
-uintptr_t CallOutsideWords(const void* fn, uintptr_t a, uintptr_t b, uintptr_t c);
-template <typename Fn, typename... Args>
-uintptr_t CallOutsideLibrary(Fn fn, Args... args) {
-  static_assert(sizeof...(Args) <= 3, "up to three arguments");
-  const uintptr_t words[] = {(uintptr_t)(args)..., 0, 0, 0};
-  return CallOutsideWords(reinterpret_cast<const void*>(fn), words[0], words[1], words[2]);
-}
-
 class LoaderThread {
  public:
   // Starts a thread that runs procedure(nullptr) (no name, default
