@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include "loader/processor_api.h"
 #include "loader/processor_table.h"
 
 // Starting and stopping detection, behind the exports and the status window.
@@ -21,10 +20,10 @@ void ShutdownLoader(bool closeWindow);
 void RestartDetection(int32_t port);
 
 // With the processor table emptied: waits for host calls still inside the
-// module (counted on calls, the count the unbind retired), then calls shutdown (the module's own ShutdownOB, taken from the
-// table before it was emptied; null for a module never launched) under the
-// fault guard, then frees the module, unless a call is hung inside it: it
-// then stays loaded.
+// module (counted on calls, the count the unbind retired), then calls
+// shutdown (the module's own ShutdownOB, taken from the table before it was
+// emptied; null for a module never launched) under the fault guard, then
+// frees the module, unless a call is hung inside it: it then stays loaded.
 void ReleaseModule(ShutdownModuleFn shutdown, const ModuleCallCount& calls);
 
 // Unload: nothing starts from here on, the worker is told to stop, and the
