@@ -1,7 +1,8 @@
 // How long the loader takes from the console's TCP accept to the module
 // being loaded, for an image of about 11 MB, against a plain loop that
 // receives the same image from the same simulator into a buffer and writes
-// it; and how long ShutdownOB takes in each state the worker can be in.
+// it; how long ShutdownOB takes in each state the worker can be in; and
+// how long FreeLibrary takes at each moment a host may unload.
 // Run inside the sandbox, from build/bin.
 #include <winsock2.h>
 
@@ -233,10 +234,130 @@ void ShutdownBenchmark() {
               worstMedian, worst);
 }
 
+// A host freeing the library without ShutdownOB, at each moment it may
+// choose. The unload may finish a moment later on a thread of the library
+// that held it; both times are given.
+struct UnloadCase {
+  const char* moment;
+  DWORD loadDelayMs;                  // without a status window: free this long after loading
+  std::vector<std::string> console;   // empty: no simulator
+  const char* readyWhen;              // simulator log text, "running", "patch" or "reconnect"
+};
+
+struct UnloadRound {
+  double freeMs;      // FreeLibrary itself; negative: the moment was never reached
+  double unmappedMs;  // until the library was gone from the process
+};
+
+bool LibraryMapped() { return GetModuleHandleA("IxaLoader.dll") != nullptr; }
+
+// A module the unload left loaded (no ShutdownOB) is the host's to end.
+void EndModuleLeftLoaded() {
+  HMODULE module = LoadedModule();
+  if (module == nullptr) return;
+  auto shutdown = reinterpret_cast<void(__cdecl*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ShutdownOB")));
+  if (shutdown != nullptr) shutdown();
+  FreeLibrary(module);
+}
+
+UnloadRound TimedUnload(HMODULE dll) {
+  const double start = NowMs();
+  FreeLibrary(dll);
+  const double freed = NowMs() - start;
+  testing_support::WaitUntil([] { return !LibraryMapped(); }, 10000);
+  return {freed, LibraryMapped() ? -1 : NowMs() - start};
+}
+
+UnloadRound UnloadLatency(const UnloadCase& c) {
+  if (c.readyWhen == nullptr) {
+    HMODULE dll = LoadLibraryA("IxaLoader.dll");
+    Sleep(c.loadDelayMs);
+    return TimedUnload(dll);
+  }
+  Host host;
+  std::unique_ptr<Simulator> console;
+  if (!c.console.empty()) console = std::make_unique<Simulator>(host.Port(), c.console);
+  const std::string when = c.readyWhen;
+  host.StartDetect();
+  bool reached = false;
+  if (when == "running" || when == "patch" || when == "reconnect") {
+    reached = host.WaitRunning();
+  } else {
+    reached = console->WaitFor(when, kRunningTimeoutMs);
+  }
+  const int button = when == "patch" ? 1070 : when == "reconnect" ? kReconnectButton : 0;
+  if (reached && button != 0) {
+    PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(host.window, button)));
+  }
+  if (reached && when == "patch") {
+    reached = testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Patch") != nullptr; }, 5000);
+  }
+  if (!reached) return {-1, -1};
+  if (when != "reconnect") Sleep(100);
+  HMODULE dll = host.dll;
+  host.dll = nullptr;
+  UnloadRound round = TimedUnload(dll);
+  EndModuleLeftLoaded();
+  return round;
+}
+
+void UnloadBenchmark() {
+  const UnloadCase cases[] = {
+      {"at once after loading", 0, {}, nullptr},
+      {"window being made (5 ms)", 5, {}, nullptr},
+      {"window being made (30 ms)", 30, {}, nullptr},
+      {"searching", 0, {"--fault", "silent"}, "discovery request"},
+      {"transfer stalled mid-image", 0, {"--fault", "stall"}, "stalling"},
+      {"module running", 0, {"--fault", "none"}, "running"},
+      {"Patch dialog open", 0, {"--fault", "none"}, "patch"},
+      {"Reconnect just clicked", 0, {"--fault", "none"}, "reconnect"},
+  };
+  std::printf("\nFreeLibrary without ShutdownOB, %d rounds per moment (FreeLibrary / until unmapped):\n",
+              kShutdownRounds);
+  double worstFree = 0, worstUnmapped = 0;
+  for (const UnloadCase& c : cases) {
+    std::vector<double> freed, unmapped;
+    int missed = 0, stayed = 0;
+    for (int round = 0; round < kShutdownRounds; ++round) {
+      UnloadRound measured = UnloadLatency(c);
+      if (measured.freeMs < 0) {
+        ++missed;
+        continue;
+      }
+      freed.push_back(measured.freeMs);
+      if (measured.unmappedMs < 0) {
+        ++stayed;
+      } else {
+        unmapped.push_back(measured.unmappedMs);
+      }
+    }
+    if (freed.empty() || unmapped.empty()) {
+      std::printf("  %-28s never reached or never unmapped\n", c.moment);
+      continue;
+    }
+    const double freeMax = *std::max_element(freed.begin(), freed.end());
+    const double unmappedMax = *std::max_element(unmapped.begin(), unmapped.end());
+    worstFree = std::max(worstFree, freeMax);
+    worstUnmapped = std::max(worstUnmapped, unmappedMax);
+    std::printf("  %-28s median %6.1f / %6.1f ms, worst %6.1f / %6.1f ms", c.moment, Median(freed), Median(unmapped),
+                freeMax, unmappedMax);
+    if (missed != 0) std::printf("  (%d rounds did not reach the moment)", missed);
+    if (stayed != 0) std::printf("  (%d rounds left it mapped)", stayed);
+    std::printf("\n");
+  }
+  std::printf("  worst FreeLibrary %.1f ms, worst until unmapped %.1f ms (goal: well within a second)\n", worstFree,
+              worstUnmapped);
+}
+
 }  // namespace
 
-int main() {
-  TransferBenchmark();
-  ShutdownBenchmark();
+int main(int argc, char** argv) {
+  // --unload: the unload moments alone.
+  if (argc < 2 || std::strcmp(argv[1], "--unload") != 0) {
+    TransferBenchmark();
+    ShutdownBenchmark();
+  }
+  UnloadBenchmark();
   return 0;
 }

@@ -18,9 +18,13 @@
  * nested). A callback that blocks on another host thread which is itself
  * inside ShutdownOB or StartDetect waits for ever: don't.
  *
- * Unloading: FreeLibrary is safe with or without ShutdownOB(1) first. Without
- * it, the console's module stays loaded with its file in place, and its
- * status reports after the unload go nowhere.
+ * Unloading: FreeLibrary is safe with or without ShutdownOB(1) first, at any
+ * moment, and returns promptly. When a thread of the library is in the middle
+ * of a step that needs the library (making its window, loading the module),
+ * the library is unmapped a moment later, as that thread lets go of it; a
+ * load meanwhile gets the same instance back, still running. Without
+ * ShutdownOB(1), the console's module stays loaded with its file in place,
+ * and its status reports after the unload go nowhere.
  *
  * A pointer from GetDMXBuffer may be used at most until the running callback
  * is called with 0: ShutdownOB then keeps reads out of the module, waits for

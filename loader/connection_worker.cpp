@@ -56,8 +56,7 @@ bool LoadSavedImage() {
     ReportStatusFormat(0, "Could not find Virtual DP DLL: %s", path.c_str());
     return false;
   }
-  // The module's start-up takes the loader lock, which an unload holds.
-  auto module = reinterpret_cast<HMODULE>(CallOutsideLibrary(&LoadLibraryA, path.c_str()));
+  HMODULE module = LoadLibraryA(path.c_str());
   state.module.store(module);
   if (module != nullptr) return true;
   const DWORD error = GetLastError();
@@ -136,22 +135,29 @@ AttemptEnd RunAttempt() {
     }
     if (!SaveImage(image)) return AttemptEnd::FailurePath;
   }  // the image buffer goes here, before the module is loaded
-  if (!LoadSavedImage() || !BindLoadedModule()) return AttemptEnd::FailurePath;
+  {
+    // Loading, binding and launching take the loader lock and run the
+    // module's code.
+    LibraryHold hold;
+    if (!LoadSavedImage() || !BindLoadedModule()) return AttemptEnd::FailurePath;
 
-  const StatusCallbackFn statusCallback = ModuleStatusCallback();
-  if (!CallDuringAttempt(state.table.SetStatusCallback,
-                         [&](SetStatusCallbackFn setCallback) { setCallback(statusCallback); })) {
-    return AttemptEnd::FailurePath;
-  }
-  ReportStatus(1, "VexaNet");
-  ReportStatus(0, "");
-  const int32_t launchOption = state.launchOption.load();
-  if (!CallDuringAttempt(state.table.LaunchOBExt,
-                         [&](LaunchOBExtFn launch) { launch(static_cast<int32_t>(port), launchOption); })) {
-    return AttemptEnd::LaunchedFailurePath;
+    const StatusCallbackFn statusCallback = ModuleStatusCallback();
+    if (!CallDuringAttempt(state.table.SetStatusCallback,
+                           [&](SetStatusCallbackFn setCallback) { setCallback(statusCallback); })) {
+      return AttemptEnd::FailurePath;
+    }
+    ReportStatus(1, "VexaNet");
+    ReportStatus(0, "");
+    const int32_t launchOption = state.launchOption.load();
+    if (!CallDuringAttempt(state.table.LaunchOBExt,
+                           [&](LaunchOBExtFn launch) { launch(static_cast<int32_t>(port), launchOption); })) {
+      return AttemptEnd::LaunchedFailurePath;
+    }
   }
   if (!WaitForModuleLoaded()) return AttemptEnd::Finished;
 
+  // The module's nodes, then host code.
+  LibraryHold hold;
   if (!ResolvePatchNodes()) {
     ReportModuleFault();
     return AttemptEnd::LaunchedFailurePath;

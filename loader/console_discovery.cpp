@@ -41,7 +41,7 @@ void ShowDiscoveryErrorBox() {
 // The discovery socket with its options set; none (after the error box)
 // when the socket or an option cannot be had.
 Os::UniqueSocket OpenDiscoverySocket() {
-  Os::UniqueSocket udp(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  Os::UniqueSocket udp(OpenSocket(SOCK_DGRAM, IPPROTO_UDP));
   // The broadcast option is a single byte; the timeouts are 32-bit values.
   const char broadcast = 1;
   const DWORD timeoutMs = kDiscoveryTimeoutMs;

@@ -81,6 +81,9 @@ class Baton {
   bool Held() const { return held_; }
 
  private:
+  // A loader thread's control path waits for the other threads and runs
+  // module and host code; let go of after the baton.
+  LibraryHold library_;
   bool held_ = false;
 };
 
@@ -192,6 +195,7 @@ void StopConnectionWorker() {
 }
 
 void ReleaseModule(ShutdownModuleFn shutdown, const ModuleCallCount& calls) {
+  LibraryHold hold;  // the module's own teardown, then its unload
   LoaderState& state = Loader();
   const bool idle = state.module.load() == nullptr || WaitForModuleCalls(calls, kModuleCallsWaitMs);
   if (shutdown != nullptr) CallModuleGuarded([&] { shutdown(); });

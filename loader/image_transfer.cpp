@@ -83,7 +83,7 @@ bool Receive(SOCKET tcp, DpImage* image) {
 }  // namespace
 
 TransferResult FetchImage(const sockaddr_in& console, DpImage* image) {
-  Os::UniqueSocket tcp(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  Os::UniqueSocket tcp(OpenSocket(SOCK_STREAM, IPPROTO_TCP));
   if (!tcp) {
     ReportSocketError("Socket Creation Failed: %i");
     return TransferResult::NoSocket;

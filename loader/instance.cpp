@@ -12,13 +12,14 @@
 
 namespace {
 
-// Threads that can end do so within milliseconds; one that cannot is
-// waiting for the loader lock that the unload holds, and never will.
+// Threads that can end do so within milliseconds: a loader thread in a step
+// that could wait for the loader lock holds the library (LibraryHold), so no
+// unload runs meanwhile.
 constexpr DWORD kUnloadWaitMs = 3000;
 
-// Keeps this library mapped for the rest of the process: used when a thread
-// of ours could not be ended before an unload. That thread then finishes on
-// its own once the unload has released the loader lock.
+// Keeps this library mapped for the rest of the process. The last resort,
+// for what no hold covers (a host thread still inside a control export as
+// its host unloads); that thread then finishes once the loader lock is free.
 void PinThisLibrary() {
   HMODULE self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,

@@ -12,11 +12,13 @@ namespace {
 constexpr size_t kPage = 4096;
 constexpr size_t kThreadStartOffset = 64;  // in the code page, after the forwarder
 constexpr size_t kCallOutsideOffset = 128;
-constexpr size_t kThreadStarts = 64;
+constexpr size_t kThreadStarts = 40;
+constexpr size_t kLastCallDataSize = 640;
 
 struct LingeringData {
   ForwarderData forwarder;
   ThreadStart starts[kThreadStarts];
+  alignas(8) uint8_t lastCallData[kLastCallDataSize];
 #if defined(__x86_64__)
   // Unwind data of the forwarder and the outside call, so that an exception
   // raised below them is dispatched through their frames (registered for
@@ -29,11 +31,15 @@ static_assert(sizeof(LingeringData) <= kPage, "one data page");
 
 #if defined(__i386__)
 static_assert(offsetof(ThreadStart, procedure) == 4 && offsetof(ThreadStart, argument) == 8 &&
-                  offsetof(ThreadStart, exitThread) == 12,
+                  offsetof(ThreadStart, exitThread) == 12 && offsetof(ThreadStart, heldModule) == 16 &&
+                  offsetof(ThreadStart, freeAndExit) == 20 && offsetof(ThreadStart, lastCall) == 24 &&
+                  offsetof(ThreadStart, lastArgs) == 28,
               "the start code's offsets");
 #else
 static_assert(offsetof(ThreadStart, procedure) == 8 && offsetof(ThreadStart, argument) == 16 &&
-                  offsetof(ThreadStart, exitThread) == 24,
+                  offsetof(ThreadStart, exitThread) == 24 && offsetof(ThreadStart, heldModule) == 32 &&
+                  offsetof(ThreadStart, freeAndExit) == 40 && offsetof(ThreadStart, lastCall) == 48 &&
+                  offsetof(ThreadStart, lastArgs) == 56,
               "the start code's offsets");
 #endif
 
@@ -102,7 +108,11 @@ void WriteThreadStart(uint8_t* code) {
 //   leal -4(%ebp), %esp; pushl %eax
 //   movl $4, %eax; movl $1, %edx; lock cmpxchgl %edx, (%ebx); jne abandoned
 //   popl %eax; popl %ebx; popl %ebp; ret
-//   abandoned: pushl $0; call *12(%ebx)
+//   abandoned: movl 24(%ebx), %eax; testl %eax, %eax; jz free
+//   pushl 32(%ebx); pushl 28(%ebx); call *%eax
+//   free: movl 16(%ebx), %eax; testl %eax, %eax; jz exit
+//   pushl $0; pushl %eax; call *20(%ebx)
+//   exit: pushl $0; call *12(%ebx)
 void WriteCallOutside(uint8_t* code) {
   CodeWriter out(code);
   out.Bytes({0x55, 0x89, 0xE5, 0x53, 0x8B, 0x5D, 0x08});
@@ -111,6 +121,8 @@ void WriteCallOutside(uint8_t* code) {
   out.Bytes({0x8D, 0x65, 0xFC, 0x50});
   out.Bytes({0xB8, 0x04, 0x00, 0x00, 0x00, 0xBA, 0x01, 0x00, 0x00, 0x00, 0xF0, 0x0F, 0xB1, 0x13, 0x75, 0x04});
   out.Bytes({0x58, 0x5B, 0x5D, 0xC3});
+  out.Bytes({0x8B, 0x43, 0x18, 0x85, 0xC0, 0x74, 0x08, 0xFF, 0x73, 0x20, 0xFF, 0x73, 0x1C, 0xFF, 0xD0});
+  out.Bytes({0x8B, 0x43, 0x10, 0x85, 0xC0, 0x74, 0x06, 0x6A, 0x00, 0x50, 0xFF, 0x53, 0x14});
   out.Bytes({0x6A, 0x00, 0xFF, 0x53, 0x0C});
 }
 #elif defined(__x86_64__)
@@ -144,7 +156,11 @@ size_t WriteForwarder(uint8_t* code, ForwarderData* data) {
 //   movq %rdx, %rax; movq %r8, %rcx; movq %r9, %rdx; movq 80(%rsp), %r8; call *%rax
 //   movq %rax, %r11; movl $4, %eax; movl $1, %edx; lock cmpxchgl %edx, (%rbx); jne abandoned
 //   movq %r11, %rax; addq $32, %rsp; popq %rbx; ret
-//   abandoned: xorl %ecx, %ecx; call *24(%rbx)
+//   abandoned: movq 48(%rbx), %rax; testq %rax, %rax; jz free
+//   movq 56(%rbx), %rcx; movq 64(%rbx), %rdx; call *%rax
+//   free: movq 32(%rbx), %rcx; testq %rcx, %rcx; jz exit
+//   xorl %edx, %edx; call *40(%rbx)
+//   exit: xorl %ecx, %ecx; call *24(%rbx)
 constexpr uint8_t kCallOutsidePrologSize = 5;
 
 size_t WriteCallOutside(uint8_t* code) {
@@ -155,6 +171,9 @@ size_t WriteCallOutside(uint8_t* code) {
   out.Bytes({0x49, 0x89, 0xC3, 0xB8, 0x04, 0x00, 0x00, 0x00, 0xBA, 0x01, 0x00, 0x00, 0x00});
   out.Bytes({0xF0, 0x0F, 0xB1, 0x13, 0x75, 0x09});
   out.Bytes({0x4C, 0x89, 0xD8, 0x48, 0x83, 0xC4, 0x20, 0x5B, 0xC3});
+  out.Bytes({0x48, 0x8B, 0x43, 0x30, 0x48, 0x85, 0xC0, 0x74, 0x0A, 0x48, 0x8B, 0x4B, 0x38, 0x48, 0x8B, 0x53, 0x40});
+  out.Bytes({0xFF, 0xD0});
+  out.Bytes({0x48, 0x8B, 0x4B, 0x20, 0x48, 0x85, 0xC9, 0x74, 0x05, 0x31, 0xD2, 0xFF, 0x53, 0x28});
   out.Bytes({0x31, 0xC9, 0xFF, 0x53, 0x18});
   return out.Size();
 }
@@ -219,6 +238,8 @@ BOOL CALLBACK MakeLingeringCode(INIT_ONCE*, void*, void**) {
   gCode.callOutside = reinterpret_cast<OutsideCallFn>(reinterpret_cast<void*>(pages + kCallOutsideOffset));
   gCode.starts = data->starts;
   gCode.startCount = kThreadStarts;
+  gCode.lastCallData = data->lastCallData;
+  gCode.lastCallDataSize = kLastCallDataSize;
   return TRUE;
 }
 
@@ -238,6 +259,9 @@ ThreadStart* ClaimThreadStart(Os::Thread::Procedure procedure, void* argument) {
     start->procedure = procedure;
     start->argument = argument;
     start->exitThread = reinterpret_cast<void*>(&ExitThread);
+    start->heldModule = nullptr;
+    start->freeAndExit = reinterpret_cast<void*>(&FreeLibraryAndExitThread);
+    start->lastCall = nullptr;
     return start;
   }
   return nullptr;

@@ -36,11 +36,20 @@ enum ThreadStartState : LONG {
   kThreadStartFree = 3,
   kThreadOutside = 4,
 };
+// An abandoned outside call ends the thread: first it makes the last call
+// (stdcall lastCall(lastArgs[0], lastArgs[1]), when set: an unload that ran
+// on this thread leaves there what must wait until the loader lock is
+// free); then, when it had just taken a reference to a library
+// (heldModule, see LibraryHold), it gives that back as it ends.
 struct ThreadStart {
   volatile LONG state;
   Os::Thread::Procedure procedure;
   void* argument;
-  void* exitThread;  // ExitThread, for the abandoned start
+  void* exitThread;   // ExitThread, for the abandoned start
+  HMODULE heldModule;
+  void* freeAndExit;  // FreeLibraryAndExitThread
+  void* lastCall;
+  uintptr_t lastArgs[2];
 };
 
 // fn(a, b, c) for any calling convention, made from the lingering code.
@@ -54,6 +63,9 @@ struct LingeringCode {
   OutsideCallFn callOutside;
   ThreadStart* starts;
   size_t startCount;
+  // Room for what a last call reads.
+  uint8_t* lastCallData;
+  size_t lastCallDataSize;
 };
 
 // This load's pages, made on first use; null when no memory could be had.

@@ -15,8 +15,35 @@ constexpr DWORD kUnloadParkMs = 3000;
 
 // The calling loader thread's start record; null on other threads.
 thread_local ThreadStart* tThreadStart = nullptr;
+// Holds the calling thread has open; the reference is taken by the first.
+thread_local int tHolds = 0;
 std::atomic<bool> gUnloading{false};
+
+void AnchorInThisLibrary() {}
 }  // namespace
+
+LibraryHold::LibraryHold() {
+  ThreadStart* self = tThreadStart;
+  if (self == nullptr) return;
+  held_ = true;
+  if (tHolds++ > 0) return;
+  self->heldModule = nullptr;
+  CallOutsideLibrary(&GetModuleHandleExW, GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                     reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&AnchorInThisLibrary)), &self->heldModule);
+}
+
+void LibraryHold::Release() {
+  if (!held_) return;
+  held_ = false;
+  if (--tHolds > 0) return;
+  ThreadStart* self = tThreadStart;
+  HMODULE module = self->heldModule;
+  if (module == nullptr) return;
+  self->heldModule = nullptr;
+  // When the host has let go meanwhile, the unload runs in here, and the
+  // thread ends as this returns.
+  CallOutsideLibrary(&FreeLibrary, module);
+}
 
 LoaderThread::LoaderThread(Os::Thread::Procedure procedure)
     : procedure_(procedure),
@@ -80,14 +107,29 @@ void LoaderThread::Park() {
 }
 
 uintptr_t CallOutsideWords(const void* fn, uintptr_t a, uintptr_t b, uintptr_t c) {
-  // Elsewhere a record of its own that nobody abandons.
-  ThreadStart unwatched{kThreadEntered, nullptr, nullptr, reinterpret_cast<void*>(&ExitThread)};
-  ThreadStart* self = tThreadStart != nullptr ? tThreadStart : &unwatched;
+  // Elsewhere, and inside an outside call already (the unload running on
+  // this thread), a record of its own that nobody abandons.
+  ThreadStart unwatched{kThreadEntered, nullptr, nullptr, reinterpret_cast<void*>(&ExitThread), nullptr, nullptr, nullptr, {0, 0}};
+  ThreadStart* self = tThreadStart != nullptr && tThreadStart->state == kThreadEntered ? tThreadStart : &unwatched;
   return Lingering()->callOutside(self, fn, a, b, c);
+}
+
+void CallAsThreadEnds(const void* fn, uintptr_t a, uintptr_t b) {
+  ThreadStart* self = tThreadStart;
+  if (self == nullptr) return;
+  self->lastArgs[0] = a;
+  self->lastArgs[1] = b;
+  self->lastCall = const_cast<void*>(fn);
 }
 
 bool LoaderThread::EndForUnload(DWORD timeoutMs) {
   if (!thread_) return true;
+  if (IsCallingThread()) {
+    InterlockedExchange(&start_->state, kThreadAbandoned);
+    thread_->Abandon();
+    thread_.reset();
+    return true;
+  }
   if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadWaiting) == kThreadWaiting) {
     // Not started yet: it ends in the start code once the unload is over.
     thread_->Abandon();

@@ -23,6 +23,36 @@ uintptr_t CallOutsideLibrary(Fn fn, Args... args) {
   return CallOutsideWords(reinterpret_cast<const void*>(fn), words[0], words[1], words[2]);
 }
 
+// For an unload running on the calling loader thread (inside its hold's
+// release): fn(a, b), a stdcall, is called as the thread ends, once the
+// loader lock is free again, from code that outlives the library. What it
+// reads must outlive the library too (Lingering()->lastCallData).
+void CallAsThreadEnds(const void* fn, uintptr_t a, uintptr_t b);
+
+// Keeps this load of the library mapped while a loader thread makes calls
+// that may wait for the loader lock or for another process with our code
+// still in use: making a window, the tray icon, binding and calling the
+// module, running host code, a control path. An unload could not wait for
+// such a thread; instead a host's FreeLibrary meanwhile only drops the
+// host's own reference, and the unload runs on this thread when the hold
+// ends, which then ends the thread. Holds nest; off loader threads (the
+// host's calls, which the host's own reference covers) this does nothing.
+// Taking the reference is itself an outside call: an unload already under
+// way abandons the thread there, and the reference it may have got is
+// given back as the thread ends.
+class LibraryHold {
+ public:
+  LibraryHold();
+  ~LibraryHold() { Release(); }
+  LibraryHold(const LibraryHold&) = delete;
+  LibraryHold& operator=(const LibraryHold&) = delete;
+  // Ends the hold early; later calls do nothing.
+  void Release();
+
+ private:
+  bool held_ = false;
+};
+
 // A thread of the loader (status window or connection worker). Its
 // procedure runs inside a trampoline that parks the thread afterwards.
 //
@@ -64,6 +94,8 @@ class LoaderThread {
   // Unload path: waits up to timeoutMs for the thread to park, then has it
   // exit from there. False when it did not park in time: it is then let go
   // to return by itself later, and the caller must keep the library mapped.
+  // On the thread itself (the unload runs inside its hold's release) the
+  // thread ends as that release returns.
   bool EndForUnload(DWORD timeoutMs);
 
  private:

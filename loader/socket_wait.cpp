@@ -1,5 +1,7 @@
 #include "loader/socket_wait.h"
 
+#include "loader/loader_thread.h"
+
 #include "loader/loader_state.h"
 #include "os/win32/handle.h"
 
@@ -40,4 +42,9 @@ WaitResult WaitForSocket(SOCKET socket, SocketReadiness readiness, DWORD timeout
 
 bool WaitForStop(DWORD timeoutMs) {
   return WaitForSingleObject(Loader().stopDetection.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+SOCKET OpenSocket(int type, int protocol) {
+  LibraryHold hold;
+  return socket(AF_INET, type, protocol);
 }

@@ -48,7 +48,15 @@ bool CloseStatusWindowForUnload(DWORD timeoutMs) {
   LoaderState& state = Loader();
   if (!state.statusWindow) return true;
   state.windowClosed.store(true);
-  RequestWindowEnd();
+  if (state.statusWindowThread && state.statusWindowThread->IsCallingThread()) {
+    // The unload runs inside one of the window's handlers, as a hold ends;
+    // the thread ends right after, never back in its loop.
+    state.statusWindow->DestroyNow();
+    state.statusWindow->RemoveTrayIconAsThreadEnds();
+    SetLoaderEvent(kDialogClosed);
+  } else {
+    RequestWindowEnd();
+  }
   bool ended = !state.statusWindowThread || state.statusWindowThread->EndForUnload(timeoutMs);
   // A window still running keeps its object; the library then stays mapped.
   if (ended) state.statusWindowThread.reset();

@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include "loader/detection.h"
+#include "loader/lingering_code.h"
 #include "loader/loader_state.h"
 #include "loader/loader_thread.h"
 #include "loader/processor_table.h"
@@ -79,6 +80,8 @@ BOOL CIxaConfigDialog::OnInitDialog() {
 }
 
 BOOL CIxaConfigDialog::SetTrayIcon(DWORD operation, TrayState state) {
+  // The shell answers in its own time, with this window still ours.
+  LibraryHold hold;
   NOTIFYICONDATAA data;
   std::memset(&data, 0, sizeof(data));
   data.cbSize = NOTIFYICONDATAA_V3_SIZE;
@@ -93,15 +96,27 @@ BOOL CIxaConfigDialog::SetTrayIcon(DWORD operation, TrayState state) {
   return done;
 }
 
+void CIxaConfigDialog::FillTrayRemoval(NOTIFYICONDATAA* data) {
+  std::memset(data, 0, sizeof(*data));
+  data->cbSize = NOTIFYICONDATAA_V3_SIZE;
+  data->hWnd = trayOwner_;
+  data->uID = kTrayIconId;
+  trayOwner_ = nullptr;
+}
+
 void CIxaConfigDialog::RemoveTrayIcon() {
   if (trayOwner_ == nullptr) return;
   NOTIFYICONDATAA data;
-  std::memset(&data, 0, sizeof(data));
-  data.cbSize = NOTIFYICONDATAA_V3_SIZE;
-  data.hWnd = trayOwner_;
-  data.uID = kTrayIconId;
-  trayOwner_ = nullptr;
+  FillTrayRemoval(&data);
   CallOutsideLibrary(&Shell_NotifyIconA, NIM_DELETE, &data);
+}
+
+void CIxaConfigDialog::RemoveTrayIconAsThreadEnds() {
+  const LingeringCode* lingering = Lingering();
+  if (trayOwner_ == nullptr || lingering == nullptr || lingering->lastCallDataSize < sizeof(NOTIFYICONDATAA)) return;
+  auto* data = reinterpret_cast<NOTIFYICONDATAA*>(lingering->lastCallData);
+  FillTrayRemoval(data);
+  CallAsThreadEnds(reinterpret_cast<const void*>(&Shell_NotifyIconA), NIM_DELETE, reinterpret_cast<uintptr_t>(data));
 }
 
 void CIxaConfigDialog::PlaceWindow() {

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <memory>
 
+#include <windows.h>
+
+#include <shellapi.h>
+
 #include "os/win32/unique_registry_key.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
@@ -44,6 +48,9 @@ class CIxaConfigDialog : public Ui::Dialog {
   // shell, so it is made once no window of ours is left for the system to
   // call into, and an unload may leave the thread behind in it.
   void RemoveTrayIcon();
+  // The same for an unload running on the window's thread, which holds the
+  // loader lock: the removal is made as the thread ends, after the unload.
+  void RemoveTrayIconAsThreadEnds();
 
  protected:
   BOOL OnInitDialog() override;
@@ -61,6 +68,8 @@ class CIxaConfigDialog : public Ui::Dialog {
 
   void BindControls();
   BOOL SetTrayIcon(DWORD operation, TrayState state);
+  // Fills the icon's removal record and forgets the icon.
+  void FillTrayRemoval(NOTIFYICONDATAA* data);
   void PlaceWindow();
   void ShowStatus(WPARAM code, const char* text);
   void Hide();

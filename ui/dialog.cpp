@@ -8,6 +8,8 @@ namespace Ui {
 namespace {
 // Posted by RequestEnd; private to this layer.
 constexpr UINT kRequestEndMessage = WM_APP + 0x3F0;
+// Posted once the window is initialised, so its creation hold ends.
+constexpr UINT kCreatedMessage = WM_APP + 0x3F1;
 }  // namespace
 
 Dialog::Dialog(int templateId, HWND parent)
@@ -17,13 +19,21 @@ Dialog::Dialog(int templateId, HWND parent)
 
 INT_PTR Dialog::DoModal() {
   if (template_.data == nullptr) return -1;
-  return DialogBoxIndirectParamW(ModuleInstance(), static_cast<const DLGTEMPLATE*>(template_.data), parent_,
-                                 &DialogProc, reinterpret_cast<LPARAM>(this));
+  LibraryHold creation;
+  creationHold_ = &creation;
+  const INT_PTR result = DialogBoxIndirectParamW(ModuleInstance(), static_cast<const DLGTEMPLATE*>(template_.data),
+                                                 parent_, &DialogProc, reinterpret_cast<LPARAM>(this));
+  creationHold_ = nullptr;
+  return result;
 }
 
 void Dialog::EndDialog(INT_PTR result) {
   EndNestedDialogs();
   ::EndDialog(hwnd_.load(), result);
+}
+
+void Dialog::DestroyNow() {
+  if (HWND hwnd = hwnd_.load()) DestroyWindow(hwnd);
 }
 
 void Dialog::RequestEnd(INT_PTR result) {
@@ -58,11 +68,18 @@ INT_PTR Dialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     self->hwnd_.store(hwnd);
     LoadListItems(hwnd, self->listItems_);
     BOOL focusDefault = self->OnInitDialog();
+    PostMessageW(hwnd, kCreatedMessage, 0, 0);
     self->EndIfRequested();
     return focusDefault;
   }
   self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   if (self == nullptr) return FALSE;
+
+  if (message == kCreatedMessage) {
+    // An unload the host began meanwhile may run in here.
+    if (self->creationHold_ != nullptr) self->creationHold_->Release();
+    return TRUE;
+  }
 
   if (message == kRequestEndMessage) {
     self->EndIfRequested();

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "loader/loader_thread.h"
 #include "ui/ui_module.h"
 
 namespace Ui {
@@ -28,6 +29,9 @@ class Dialog {
   // window exists (the run then ends right after its initialisation).
   void RequestEnd(INT_PTR result);
   HWND GetSafeHwnd() const { return hwnd_.load(); }
+  // On the dialog's own thread, when its modal loop will not run again (an
+  // unload inside one of its handlers): destroys the window at once.
+  void DestroyNow();
 
  protected:
   // Runs after the lists received their items; binds controls and fills them.
@@ -46,6 +50,9 @@ class Dialog {
 
   void EndIfRequested();
 
+  // Making the window may wait for the loader lock: the library is held
+  // until the first message after its initialisation.
+  LibraryHold* creationHold_ = nullptr;
   ResourceData template_;
   ResourceData listItems_;
   HWND parent_;

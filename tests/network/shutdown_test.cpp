@@ -48,7 +48,15 @@ TEST(ShutdownDuringWork, ModuleThatNeverReportsLoadedIsShutDownWithoutTheCallbac
   EXPECT_EQ(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-// Another host's ShutdownOB on the same desktop sets the shared event.
+TEST(AnotherLoaderChild, LoadsAndShutsDown) {
+  if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
+  Host other;
+  ASSERT_NE(other.window, nullptr);
+  other.ShutdownOB(1);
+}
+
+// Another host's ShutdownOB on the same desktop sets the shared event: here
+// once by hand and once by a loader in another process.
 TEST(ShutdownDuringWork, AnotherLoadersShutdownDoesNotEndTheWaitForTheModule) {
   Host host;
   ASSERT_NE(host.window, nullptr);
@@ -60,6 +68,7 @@ TEST(ShutdownDuringWork, AnotherLoadersShutdownDoesNotEndTheWaitForTheModule) {
   ASSERT_NE(othersShutdown, nullptr);
   SetEvent(othersShutdown);
   CloseHandle(othersShutdown);
+  EXPECT_EQ(testing_support::RunTestsInChild("AnotherLoaderChild.*", 60000), 0);
   Sleep(200);  // room for a worker that would take the signal as its own
   auto report = reinterpret_cast<TestReportStatusFn>(
       reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportStatus")));
@@ -156,8 +165,33 @@ TEST(UnloadWithTheModuleRunningChild, AReportAfterTheUnloadIsHarmless) {
   EXPECT_NE(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST(UnloadWithTheModuleRunning, AReportAfterTheUnloadIsHarmless) {
-  EXPECT_EQ(testing_support::RunTestsInChild("UnloadWithTheModuleRunningChild.*", 60000), 0);
+// The window's thread holds the library through a Reconnect; the unload
+// then runs there as it lets go.
+TEST(UnloadWithTheModuleRunningChild, AFreeDuringReconnectUnmapsTheLibrary) {
+  if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
+  for (int round = 0; round < 2; ++round) {
+    // A module left loaded (here or by the row before) is this host's to
+    // end before the next load saves its file.
+    if (HMODULE module = LoadedModule()) {
+      reinterpret_cast<void(__cdecl*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ShutdownOB")))();
+      FreeLibrary(module);
+    }
+    Host host;
+    ASSERT_NE(host.window, nullptr);
+    Simulator console(host.Port(), {});
+    host.StartDetect();
+    ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+    PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(kReconnectButton, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(host.window, kReconnectButton)));
+    FreeLibrary(host.dll);
+    host.dll = nullptr;
+    EXPECT_TRUE(testing_support::WaitUntil([] { return GetModuleHandleA("IxaLoader.dll") == nullptr; }, 10000))
+        << round;
+  }
+}
+
+TEST(UnloadWithTheModuleRunning, RowsInAChildProcess) {
+  EXPECT_EQ(testing_support::RunTestsInChild("UnloadWithTheModuleRunningChild.*", 120000), 0);
 }
 
 }  // namespace
