@@ -8,8 +8,11 @@ namespace Ui {
 namespace {
 // Posted by RequestEnd; private to this layer.
 constexpr UINT kRequestEndMessage = WM_APP + 0x3F0;
-// Posted once the window is initialised, so its creation hold ends.
-constexpr UINT kCreatedMessage = WM_APP + 0x3F1;
+// Fires once the dialog's loop has first gone idle, having shown and
+// activated the window (where the system may load libraries): the creation
+// hold ends then.
+constexpr UINT_PTR kCreatedTimer = 0x3F1;
+constexpr UINT kCreatedTimerMs = 10;
 }  // namespace
 
 Dialog::Dialog(int templateId, HWND parent)
@@ -68,14 +71,15 @@ INT_PTR Dialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     self->hwnd_.store(hwnd);
     LoadListItems(hwnd, self->listItems_);
     BOOL focusDefault = self->OnInitDialog();
-    PostMessageW(hwnd, kCreatedMessage, 0, 0);
+    SetTimer(hwnd, kCreatedTimer, kCreatedTimerMs, nullptr);
     self->EndIfRequested();
     return focusDefault;
   }
   self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   if (self == nullptr) return FALSE;
 
-  if (message == kCreatedMessage) {
+  if (message == WM_TIMER && wParam == kCreatedTimer) {
+    KillTimer(hwnd, kCreatedTimer);
     // An unload the host began meanwhile may run in here.
     if (self->creationHold_ != nullptr) self->creationHold_->Release();
     return TRUE;

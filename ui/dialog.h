@@ -50,8 +50,8 @@ class Dialog {
 
   void EndIfRequested();
 
-  // Making the window may wait for the loader lock: the library is held
-  // until the first message after its initialisation.
+  // Making, showing and activating the window may wait for the loader lock:
+  // the library is held until the dialog's loop first goes idle.
   LibraryHold* creationHold_ = nullptr;
   ResourceData template_;
   ResourceData listItems_;

@@ -165,11 +165,12 @@ TEST(UnloadWithTheModuleRunningChild, AReportAfterTheUnloadIsHarmless) {
   EXPECT_NE(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-// The window's thread holds the library through a Reconnect; the unload
-// then runs there as it lets go.
-TEST(UnloadWithTheModuleRunningChild, AFreeDuringReconnectUnmapsTheLibrary) {
+// The window's thread holds the library through a Reconnect and while it
+// makes the Patch dialog; the unload then runs there as it lets go.
+TEST(UnloadWithTheModuleRunningChild, AFreeDuringReconnectOrWithThePatchDialogOpenUnmapsTheLibrary) {
   if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
-  for (int round = 0; round < 2; ++round) {
+  constexpr int kPatchButton = 1070;
+  for (int button : {kReconnectButton, kPatchButton}) {
     // A module left loaded (here or by the row before) is this host's to
     // end before the next load saves its file.
     if (HMODULE module = LoadedModule()) {
@@ -181,12 +182,15 @@ TEST(UnloadWithTheModuleRunningChild, AFreeDuringReconnectUnmapsTheLibrary) {
     Simulator console(host.Port(), {});
     host.StartDetect();
     ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
-    PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(kReconnectButton, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(host.window, kReconnectButton)));
+    PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(host.window, button)));
+    if (button == kPatchButton) {
+      ASSERT_TRUE(testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Patch") != nullptr; }, 5000));
+    }
     FreeLibrary(host.dll);
     host.dll = nullptr;
     EXPECT_TRUE(testing_support::WaitUntil([] { return GetModuleHandleA("IxaLoader.dll") == nullptr; }, 10000))
-        << round;
+        << button;
   }
 }
 
