@@ -241,7 +241,7 @@ struct UnloadCase {
   const char* moment;
   DWORD loadDelayMs;                  // without a status window: free this long after loading
   std::vector<std::string> console;   // empty: no simulator
-  const char* readyWhen;              // simulator log text, "running", "patch" or "reconnect"
+  const char* readyWhen;              // simulator log text, "running", "patch", "reconnect" or "box"
 };
 
 struct UnloadRound {
@@ -278,10 +278,15 @@ UnloadRound UnloadLatency(const UnloadCase& c) {
   std::unique_ptr<Simulator> console;
   if (!c.console.empty()) console = std::make_unique<Simulator>(host.Port(), c.console);
   const std::string when = c.readyWhen;
+  std::unique_ptr<SocketsWithdrawn> withdrawn;
+  if (when == "box") withdrawn = std::make_unique<SocketsWithdrawn>();
   host.StartDetect();
   bool reached = false;
   if (when == "running" || when == "patch" || when == "reconnect") {
     reached = host.WaitRunning();
+  } else if (when == "box") {
+    reached = testing_support::WaitUntil([] { return testing_support::FindOwnWindow("DLL Error") != nullptr; },
+                                         kRunningTimeoutMs);
   } else {
     reached = console->WaitFor(when, kRunningTimeoutMs);
   }
@@ -302,12 +307,14 @@ UnloadRound UnloadLatency(const UnloadCase& c) {
   return round;
 }
 
-void UnloadBenchmark() {
+// only: measures just the moments whose name contains it (all when null).
+void UnloadBenchmark(const char* only) {
   const UnloadCase cases[] = {
       {"at once after loading", 0, {}, nullptr},
       {"window being made (5 ms)", 5, {}, nullptr},
       {"window being made (30 ms)", 30, {}, nullptr},
       {"searching", 0, {"--fault", "silent"}, "discovery request"},
+      {"discovery error box shown", 0, {}, "box"},
       {"transfer stalled mid-image", 0, {"--fault", "stall"}, "stalling"},
       {"module running", 0, {"--fault", "none"}, "running"},
       {"Patch dialog open", 0, {"--fault", "none"}, "patch"},
@@ -317,6 +324,7 @@ void UnloadBenchmark() {
               kShutdownRounds);
   double worstFree = 0, worstUnmapped = 0;
   for (const UnloadCase& c : cases) {
+    if (only != nullptr && std::strstr(c.moment, only) == nullptr) continue;
     std::vector<double> freed, unmapped;
     int missed = 0, stayed = 0;
     for (int round = 0; round < kShutdownRounds; ++round) {
@@ -353,11 +361,12 @@ void UnloadBenchmark() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --unload: the unload moments alone.
-  if (argc < 2 || std::strcmp(argv[1], "--unload") != 0) {
+  // --unload [moment]: the unload moments alone, or those naming moment.
+  const bool unloadOnly = argc >= 2 && std::strcmp(argv[1], "--unload") == 0;
+  if (!unloadOnly) {
     TransferBenchmark();
     ShutdownBenchmark();
   }
-  UnloadBenchmark();
+  UnloadBenchmark(unloadOnly && argc >= 3 ? argv[2] : nullptr);
   return 0;
 }

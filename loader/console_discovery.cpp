@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "loader/discovery_targets.h"
+#include "loader/loader_thread.h"
 #include "loader/socket_wait.h"
 #include "loader/status_report.h"
 #include "os/oslog.h"
@@ -19,9 +20,16 @@ BOOL CALLBACK DismissBox(HWND hwnd, LPARAM) {
   return TRUE;
 }
 
+// Held while the box is made, shown and activated, until its first tick.
+thread_local LibraryHold* tBoxCreation = nullptr;
+
 // Runs inside the box's own message loop: once detection is being stopped,
 // nobody is left to read the box, and ShutdownOB must not wait for a user.
 void CALLBACK DismissWhenStopping(HWND, UINT, UINT_PTR, DWORD) {
+  if (LibraryHold* creation = tBoxCreation) {
+    tBoxCreation = nullptr;
+    creation->Release();  // an unload the host began meanwhile may run in here
+  }
   if (DetectionStopping()) EnumThreadWindows(GetCurrentThreadId(), &DismissBox, 0);
 }
 
@@ -33,8 +41,11 @@ void ShowDiscoveryErrorBox() {
                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), systemText, sizeof(systemText), nullptr);
   char text[640];
   std::snprintf(text, sizeof(text), "Failed with error %d: %s", static_cast<int>(code), systemText);
+  LibraryHold creation;
   UINT_PTR timer = SetTimer(nullptr, 0, kDismissCheckMs, &DismissWhenStopping);
+  if (timer != 0) tBoxCreation = &creation;
   MessageBoxA(nullptr, text, "DLL Error", MB_OK);
+  tBoxCreation = nullptr;
   if (timer != 0) KillTimer(nullptr, timer);
 }
 
