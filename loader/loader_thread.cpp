@@ -98,12 +98,10 @@ unsigned __stdcall LoaderThread::Run(void* argument) {
 }
 
 void LoaderThread::Park() {
-  // Signal and wait in one system call, so there is no moment between the
-  // two at which this thread runs our code after signalling.
-  DWORD result = SignalObjectAndWait(parked_.get(), release_.get(), INFINITE, TRUE);
-  while (result == WAIT_IO_COMPLETION) {
-    result = WaitForSingleObjectEx(release_.get(), INFINITE, TRUE);
-  }
+  SetEvent(parked_.get());
+  // The wait is made outside the library and takes no APC: an unload
+  // abandons the thread in it, and it never runs our code again.
+  CallOutsideLibrary(&WaitForSingleObject, release_.get(), INFINITE);
 }
 
 uintptr_t CallOutsideWords(const void* fn, uintptr_t a, uintptr_t b, uintptr_t c) {
@@ -137,28 +135,23 @@ bool LoaderThread::EndForUnload(DWORD timeoutMs) {
     return true;
   }
   // Parked, or inside a call outside the library, which it never comes
-  // back from once abandoned.
-  bool parked = false;
+  // back from once abandoned. A parked thread waits in such a call; it is
+  // abandoned there as soon as it has reached it.
   const ULONGLONG start = GetTickCount64();
+  bool ended = false;
   for (;;) {
-    parked = WaitForSingleObject(parked_.get(), kOutsideCheckMs) == WAIT_OBJECT_0;
-    if (parked) break;
     if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadOutside) == kThreadOutside) {
-      thread_->Abandon();
-      thread_.reset();
-      return true;
+      ended = true;
+      break;
     }
     if (GetTickCount64() - start >= timeoutMs) break;
+    // Signalled just before the thread enters its wait: look again at once.
+    if (WaitForSingleObject(parked_.get(), kOutsideCheckMs) == WAIT_OBJECT_0) SwitchToThread();
   }
-  if (parked) {
-    // ExitThread has the signature of an APC routine; it runs inside the
-    // thread's alertable wait and never returns.
-    QueueUserAPC(reinterpret_cast<PAPCFUNC>(reinterpret_cast<void*>(&ExitThread)),
-                 thread_->NativeHandle(), 0);
-  } else {
-    SetEvent(release_.get());
-  }
+  // Ends the park wait: an abandoned thread then ends in the lingering
+  // code; one that did not park in time returns by itself later.
+  SetEvent(release_.get());
   thread_->Abandon();
   thread_.reset();
-  return parked;
+  return ended;
 }

@@ -60,9 +60,9 @@ class LibraryHold {
 // loader lock while our unload code runs, and a thread cannot exit without
 // that lock, so the unload cannot wait for a thread to end. Yet once the
 // library is unmapped no thread may still run its code. A parked thread has
-// finished all its work and waits inside the system; a normal join releases
-// it to return, while an unload has it call ExitThread from that wait, so it
-// never comes back into this library. A thread that has not yet entered
+// finished all its work and waits inside the system, in a call outside the
+// library; a normal join releases it to return, while an unload abandons it
+// there, so it ends in code that outlives the library and never comes back. A thread that has not yet entered
 // its procedure at unload time is still waiting for that same loader lock
 // in the system's thread start-up; it starts through code that outlives the
 // library (lingering_code.h), which the unload tells to end it there.
