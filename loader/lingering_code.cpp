@@ -29,19 +29,13 @@ struct LingeringData {
 };
 static_assert(sizeof(LingeringData) <= kPage, "one data page");
 
-#if defined(__i386__)
-static_assert(offsetof(ThreadStart, procedure) == 4 && offsetof(ThreadStart, argument) == 8 &&
-                  offsetof(ThreadStart, exitThread) == 12 && offsetof(ThreadStart, heldModule) == 16 &&
-                  offsetof(ThreadStart, freeAndExit) == 20 && offsetof(ThreadStart, lastCall) == 24 &&
-                  offsetof(ThreadStart, lastArgs) == 28,
+// The start code addresses the record in machine words.
+constexpr size_t kWord = sizeof(void*);
+static_assert(offsetof(ThreadStart, procedure) == kWord && offsetof(ThreadStart, argument) == 2 * kWord &&
+                  offsetof(ThreadStart, exitThread) == 3 * kWord && offsetof(ThreadStart, heldModule) == 4 * kWord &&
+                  offsetof(ThreadStart, freeAndExit) == 5 * kWord && offsetof(ThreadStart, lastCall) == 6 * kWord &&
+                  offsetof(ThreadStart, lastArgs) == 7 * kWord,
               "the start code's offsets");
-#else
-static_assert(offsetof(ThreadStart, procedure) == 8 && offsetof(ThreadStart, argument) == 16 &&
-                  offsetof(ThreadStart, exitThread) == 24 && offsetof(ThreadStart, heldModule) == 32 &&
-                  offsetof(ThreadStart, freeAndExit) == 40 && offsetof(ThreadStart, lastCall) == 48 &&
-                  offsetof(ThreadStart, lastArgs) == 56,
-              "the start code's offsets");
-#endif
 
 // Appends machine code.
 class CodeWriter {

@@ -122,36 +122,31 @@ void CallAsThreadEnds(const void* fn, uintptr_t a, uintptr_t b) {
 
 bool LoaderThread::EndForUnload(DWORD timeoutMs) {
   if (!thread_) return true;
-  if (IsCallingThread()) {
-    InterlockedExchange(&start_->state, kThreadAbandoned);
-    thread_->Abandon();
-    thread_.reset();
-    return true;
-  }
-  if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadWaiting) == kThreadWaiting) {
-    // Not started yet: it ends in the start code once the unload is over.
-    thread_->Abandon();
-    thread_.reset();
-    return true;
-  }
-  // Parked, or inside a call outside the library, which it never comes
-  // back from once abandoned. A parked thread waits in such a call; it is
-  // abandoned there as soon as it has reached it.
-  const ULONGLONG start = GetTickCount64();
-  bool ended = false;
-  for (;;) {
-    if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadOutside) == kThreadOutside) {
-      ended = true;
-      break;
-    }
-    if (GetTickCount64() - start >= timeoutMs) break;
-    // Signalled just before the thread enters its wait: look again at once.
-    if (WaitForSingleObject(parked_.get(), kOutsideCheckMs) == WAIT_OBJECT_0) SwitchToThread();
-  }
+  const bool ended = AbandonForUnload(timeoutMs);
   // Ends the park wait: an abandoned thread then ends in the lingering
   // code; one that did not park in time returns by itself later.
   SetEvent(release_.get());
   thread_->Abandon();
   thread_.reset();
   return ended;
+}
+
+bool LoaderThread::AbandonForUnload(DWORD timeoutMs) {
+  // On the thread itself, the unload runs inside its hold's release.
+  if (IsCallingThread()) {
+    InterlockedExchange(&start_->state, kThreadAbandoned);
+    return true;
+  }
+  // Not started yet: it ends in the start code once the unload is over.
+  if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadWaiting) == kThreadWaiting) return true;
+  // Parked, or inside a call outside the library, which it never comes
+  // back from once abandoned. A parked thread waits in such a call; it is
+  // abandoned there as soon as it has reached it.
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadOutside) == kThreadOutside) return true;
+    if (GetTickCount64() - start >= timeoutMs) return false;
+    // Signalled just before the thread enters its wait: look again at once.
+    if (WaitForSingleObject(parked_.get(), kOutsideCheckMs) == WAIT_OBJECT_0) SwitchToThread();
+  }
 }

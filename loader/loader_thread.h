@@ -102,6 +102,9 @@ class LoaderThread {
   explicit LoaderThread(Os::Thread::Procedure procedure);
   static unsigned __stdcall Run(void* self);
   void Park();
+  // Marks the thread abandoned where it cannot run our code again; false
+  // when it reached no such place within timeoutMs.
+  bool AbandonForUnload(DWORD timeoutMs);
 
   Os::Thread::Procedure procedure_;
   ThreadStart* start_ = nullptr;
