@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "child_modes.h"
+#include "tests/support/test_support.h"
 
 std::wstring OwnExecutablePath() {
   wchar_t path[MAX_PATH];
@@ -39,8 +40,10 @@ ChildResult RunChild(const std::string& mode,
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
   ChildResult result;
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info)) {
+  if (!testing_support::StartChildProcess([&] {
+        return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &info);
+      })) {
     return result;
   }
   result.pid = info.dwProcessId;

@@ -13,6 +13,7 @@
 #include "os/oslock.h"
 #include "os/ostls.h"
 #include "os/win32/handle.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -53,8 +54,10 @@ ChildResult RunChildCase(const std::wstring& caseName) {
   // once so the child can go on to abort.
   SetEnvironmentVariableW(L"IXA_DIALOG_AUTOPRESS", L"0");
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!testing_support::StartChildProcess([&] {
+        return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                              &process);
+      })) {
     ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
     return result;
   }

@@ -39,8 +39,10 @@ Simulator::Simulator(int port, const std::vector<std::string>& arguments) {
   startup.cb = sizeof(startup);
   std::vector<char> writable(commandLine.begin(), commandLine.end());
   writable.push_back('\0');
-  if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                      &startup, &process_)) {
+  if (!testing_support::StartChildProcess([&] {
+        return CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                              nullptr, &startup, &process_);
+      })) {
     return;
   }
   ready_ = WaitFor("ready:", kSimulatorStartMs);

@@ -72,6 +72,15 @@ double NowMs() {
   return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+bool StartChildProcess(const std::function<BOOL()>& createProcess) {
+  constexpr int kAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    if (createProcess()) return true;
+    if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kAttempts) return false;
+    Sleep(200);
+  }
+}
+
 int RunTestsInChild(const std::string& filter, DWORD timeoutMs) {
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, sizeof(self));
@@ -80,8 +89,10 @@ int RunTestsInChild(const std::string& filter, DWORD timeoutMs) {
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &startup, &process);
+  bool started = StartChildProcess([&] {
+    return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process);
+  });
   SetEnvironmentVariableA("IXA_CHILD_TEST", nullptr);
   if (!started) return -2;
   int result = -1;

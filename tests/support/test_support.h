@@ -10,7 +10,6 @@ namespace testing_support {
 // Polls until the condition holds or the time is up; true when it held.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
-// Threads of this process right now.
 // Threads of this process, or those of them for which counted(id) holds.
 int CountThreads(bool (*counted)(DWORD threadId) = nullptr);
 
@@ -22,6 +21,12 @@ std::string ControlText(HWND dialog, int id);
 
 // Milliseconds since an arbitrary start, for measuring bounded waits.
 double NowMs();
+
+// Calls createProcess (a CreateProcess call) and tries it again when the
+// emulator reports that the new process died before running any code of its
+// own (ERROR_INTERNAL_ERROR): that start failed, not the case. On failure the
+// last error is the one CreateProcess left.
+bool StartChildProcess(const std::function<BOOL()>& createProcess);
 
 // Runs this test program again in a child process with only the tests that
 // match the filter, for cases that leave a process unusable or must be
