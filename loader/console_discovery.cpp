@@ -41,10 +41,11 @@ void ShowDiscoveryErrorBox() {
                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), systemText, sizeof(systemText), nullptr);
   char text[640];
   std::snprintf(text, sizeof(text), "Failed with error %d: %s", static_cast<int>(code), systemText);
+  static const TIMERPROC gatedDismiss = GatedCallback<TIMERPROC>(&DismissWhenStopping);
   LibraryHold creation;
-  UINT_PTR timer = SetTimer(nullptr, 0, kDismissCheckMs, &DismissWhenStopping);
+  UINT_PTR timer = SetTimer(nullptr, 0, kDismissCheckMs, gatedDismiss);
   if (timer != 0) tBoxCreation = &creation;
-  MessageBoxA(nullptr, text, "DLL Error", MB_OK);
+  CallOutsideLibrary(&MessageBoxA, nullptr, text, "DLL Error", MB_OK);
   tBoxCreation = nullptr;
   if (timer != 0) KillTimer(nullptr, timer);
 }

@@ -13,27 +13,30 @@
 namespace {
 
 // Threads that can end do so within milliseconds: a loader thread in a step
-// that could wait for the loader lock holds the library (LibraryHold), so no
-// unload runs meanwhile.
+// that could wait for the loader lock holds the library (LibraryHold), or
+// makes it as a call outside the library, where the unload abandons it.
 constexpr DWORD kUnloadWaitMs = 3000;
 
-// Keeps this library mapped for the rest of the process. The last resort,
-// for what no hold covers (a host thread still inside a control export as
-// its host unloads); that thread then finishes once the loader lock is free.
-void PinThisLibrary() {
-  HMODULE self = nullptr;
+// An unload may leave a thread of ours behind inside these (the tray icon's
+// removal, a window's loop ending), so they must outlive this library.
+void PinSystemLibraryOf(const void* function) {
+  HMODULE module = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                     reinterpret_cast<LPCWSTR>(&PinThisLibrary), &self);
+                     reinterpret_cast<LPCWSTR>(function), &module);
+}
+
+// No thread of ours may be left running our code by an unload; should one
+// be (a fault of ours), it is said where a developer looks, and the state
+// it uses is left in place rather than torn down under it.
+void UnloadLeftThreadsRunning() {
+  OutputDebugStringA("IxaLoader: unloaded with a thread of its own still running\n");
 }
 
 }  // namespace
 
 bool InitInstance() {
-  // An unload may leave the window's thread inside the shell (the tray
-  // icon's removal), so the shell must outlive this library.
-  HMODULE shell = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                     reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&Shell_NotifyIconA)), &shell);
+  PinSystemLibraryOf(reinterpret_cast<const void*>(&Shell_NotifyIconA));
+  PinSystemLibraryOf(reinterpret_cast<const void*>(&DialogBoxIndirectParamW));
   WSADATA wsaData;
   WSAStartup(MAKEWORD(2, 0), &wsaData);
   LoaderState& state = Loader();
@@ -54,8 +57,9 @@ void ExitInstance(bool processExit) {
   // The system holds its loader lock here, so no thread can exit while we
   // wait: threads are asked to finish and then parked (see LoaderThread).
   if (!StopControlForUnload(kUnloadWaitMs)) {
-    // A loader thread still holds the workers and the window.
-    PinThisLibrary();
+    // Every holder of the baton holds the library too, so this is a fault
+    // of ours; the holder still uses the workers and the window.
+    UnloadLeftThreadsRunning();
     return;
   }
   bool ended = true;
@@ -71,8 +75,8 @@ void ExitInstance(bool processExit) {
   ResetLoaderEvent(kShuttingDown);
   WSACleanup();
   if (!ended) {
-    // The lingering thread still needs the code, the state and the events.
-    PinThisLibrary();
+    // Likewise: a thread got nowhere safe in time, and still uses the state.
+    UnloadLeftThreadsRunning();
     return;
   }
   DestroyLoaderState();

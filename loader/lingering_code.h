@@ -16,6 +16,11 @@
 //  - The thread start: a loader thread that had not run yet when the
 //    unload began (it waits in the system's start-up for the loader lock
 //    the unload holds) ends there instead of entering the library.
+//  - The outside call (see CallOutsideLibrary) and the callback gates: the
+//    system's calls into our window, dialog and timer procedures on a
+//    loader thread go through a gate that marks the thread as inside the
+//    library for the call; on a thread the unload has abandoned they go to
+//    a fallback that outlives the library instead.
 
 struct ForwarderData {
   volatile LONG inside;  // reports between entry and return
@@ -50,10 +55,21 @@ struct ThreadStart {
   void* freeAndExit;  // FreeLibraryAndExitThread
   void* lastCall;
   uintptr_t lastArgs[2];
+  DWORD threadId;  // set once the thread has entered; what the gates look for
 };
 
-// fn(a, b, c) for any calling convention, made from the lingering code.
-using OutsideCallFn = uintptr_t(__cdecl*)(ThreadStart* self, const void* fn, uintptr_t a, uintptr_t b, uintptr_t c);
+// One gate: the procedure it calls, and what it calls on an abandoned
+// thread (same signature; four arguments).
+struct CallbackGateData {
+  void* target;
+  void* fallback;
+};
+
+// fn(a, b, c, d, e) for any calling convention, made from the lingering code.
+using OutsideCallFn = uintptr_t(__cdecl*)(ThreadStart* self, const void* fn, uintptr_t a, uintptr_t b, uintptr_t c,
+                                          uintptr_t d, uintptr_t e);
+
+constexpr size_t kCallbackGates = 4;
 
 struct LingeringCode {
   StatusCallbackFn forwarder;
@@ -61,11 +77,20 @@ struct LingeringCode {
   // Start routine taking a ThreadStart* as its argument.
   Os::Thread::Procedure threadStart;
   OutsideCallFn callOutside;
+  // Jumped to as a host's call into the library ends holding a reference
+  // (module in the first integer register, result in the return
+  // register): frees the module and returns the result to the host.
+  void* hostCallReturn;
   ThreadStart* starts;
   size_t startCount;
   // Room for what a last call reads.
   uint8_t* lastCallData;
   size_t lastCallDataSize;
+  // Four-argument stdcall procedures, each calling its gates[i].target.
+  void* gateCode[kCallbackGates];
+  CallbackGateData* gates;
+  // A four-argument stdcall procedure that returns 0: a fallback.
+  void* returnZero;
 };
 
 // This load's pages, made on first use; null when no memory could be had.

@@ -28,8 +28,11 @@ LibraryHold::LibraryHold() {
   held_ = true;
   if (tHolds++ > 0) return;
   self->heldModule = nullptr;
+  auto* thread = static_cast<LoaderThread*>(self->argument);
+  thread->takingReference_.store(true);
   CallOutsideLibrary(&GetModuleHandleExW, GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                      reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&AnchorInThisLibrary)), &self->heldModule);
+  thread->takingReference_.store(false);
 }
 
 void LibraryHold::Release() {
@@ -84,15 +87,12 @@ bool LoaderThread::IsCallingThread() const {
 
 bool LoaderThread::OnLoaderThread() { return tThreadStart != nullptr; }
 
-void LoaderThread::WaitUntilDone() const {
-  if (IsCallingThread()) return;
-  WaitForSingleObject(parked_.get(), INFINITE);
-}
-
 unsigned __stdcall LoaderThread::Run(void* argument) {
   auto* self = static_cast<LoaderThread*>(argument);
   tThreadStart = self->start_;
+  self->start_->threadId = GetCurrentThreadId();
   Os::Contain("a loader thread", [&] { self->procedure_(nullptr); });
+  self->start_->threadId = 0;  // its windows are gone
   self->Park();
   return 0;
 }
@@ -104,12 +104,27 @@ void LoaderThread::Park() {
   CallOutsideLibrary(&WaitForSingleObject, release_.get(), INFINITE);
 }
 
-uintptr_t CallOutsideWords(const void* fn, uintptr_t a, uintptr_t b, uintptr_t c) {
+uintptr_t CallOutsideWords(const void* fn, const uintptr_t (&words)[5]) {
   // Elsewhere, and inside an outside call already (the unload running on
   // this thread), a record of its own that nobody abandons.
-  ThreadStart unwatched{kThreadEntered, nullptr, nullptr, reinterpret_cast<void*>(&ExitThread), nullptr, nullptr, nullptr, {0, 0}};
+  ThreadStart unwatched{kThreadEntered, nullptr, nullptr, reinterpret_cast<void*>(&ExitThread), nullptr, nullptr, nullptr, {0, 0}, 0};
   ThreadStart* self = tThreadStart != nullptr && tThreadStart->state == kThreadEntered ? tThreadStart : &unwatched;
-  return Lingering()->callOutside(self, fn, a, b, c);
+  return Lingering()->callOutside(self, fn, words[0], words[1], words[2], words[3], words[4]);
+}
+
+void* GatedCallbackCode(void* procedure, void* fallback) {
+  const LingeringCode* code = Lingering();
+  if (code == nullptr) return procedure;
+  for (size_t i = 0; i < kCallbackGates; ++i) {
+    CallbackGateData& gate = code->gates[i];
+    void* seen = InterlockedCompareExchangePointer(&gate.target, procedure, nullptr);
+    if (seen == nullptr) {
+      gate.fallback = fallback != nullptr ? fallback : code->returnZero;
+      return code->gateCode[i];
+    }
+    if (seen == procedure) return code->gateCode[i];
+  }
+  return procedure;  // more procedures than gates: a fault of ours, caught by the tests
 }
 
 void CallAsThreadEnds(const void* fn, uintptr_t a, uintptr_t b) {
@@ -120,8 +135,9 @@ void CallAsThreadEnds(const void* fn, uintptr_t a, uintptr_t b) {
   self->lastCall = const_cast<void*>(fn);
 }
 
-bool LoaderThread::EndForUnload(DWORD timeoutMs) {
+bool LoaderThread::EndForUnload(DWORD timeoutMs, DWORD orderlyMs) {
   if (!thread_) return true;
+  if (orderlyMs > 0 && !IsCallingThread()) AwaitOrderlyEnd(orderlyMs);
   const bool ended = AbandonForUnload(timeoutMs);
   // Ends the park wait: an abandoned thread then ends in the lingering
   // code; one that did not park in time returns by itself later.
@@ -129,6 +145,17 @@ bool LoaderThread::EndForUnload(DWORD timeoutMs) {
   thread_->Abandon();
   thread_.reset();
   return ended;
+}
+
+void LoaderThread::AwaitOrderlyEnd(DWORD orderlyMs) {
+  // Not while it is not yet started or taking its reference: it then waits
+  // for the loader lock this unload holds.
+  const ULONGLONG start = GetTickCount64();
+  while (InterlockedCompareExchange(&start_->state, kThreadWaiting, kThreadWaiting) != kThreadWaiting &&
+         !takingReference_.load()) {
+    if (WaitForSingleObject(parked_.get(), kOutsideCheckMs) == WAIT_OBJECT_0) return;
+    if (GetTickCount64() - start >= orderlyMs) return;
+  }
 }
 
 bool LoaderThread::AbandonForUnload(DWORD timeoutMs) {
@@ -141,10 +168,14 @@ bool LoaderThread::AbandonForUnload(DWORD timeoutMs) {
   if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadWaiting) == kThreadWaiting) return true;
   // Parked, or inside a call outside the library, which it never comes
   // back from once abandoned. A parked thread waits in such a call; it is
-  // abandoned there as soon as it has reached it.
+  // abandoned there as soon as it has reached it. A system message loop
+  // it may be in ends on WM_QUIT.
   const ULONGLONG start = GetTickCount64();
   for (;;) {
-    if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadOutside) == kThreadOutside) return true;
+    if (InterlockedCompareExchange(&start_->state, kThreadAbandoned, kThreadOutside) == kThreadOutside) {
+      PostThreadMessageW(thread_->GetId(), WM_QUIT, 0, 0);
+      return true;
+    }
     if (GetTickCount64() - start >= timeoutMs) return false;
     // Signalled just before the thread enters its wait: look again at once.
     if (WaitForSingleObject(parked_.get(), kOutsideCheckMs) == WAIT_OBJECT_0) SwitchToThread();

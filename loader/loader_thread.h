@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -9,18 +10,32 @@
 #include "os/win32/handle.h"
 #include "os/win32/osthread.h"
 
-// Calls fn(args...) (any calling convention, up to three integer or pointer
+// Calls fn(args...) (any calling convention, up to five integer or pointer
 // arguments) for a call that may wait for the loader lock or for another
 // process. On a loader thread an unload then goes on without waiting for
 // it: fn returns into code that outlives the library, which ends the thread
-// when the unload has happened meanwhile. So the caller must leave nothing
-// behind that the system could still call into (a window, a hook).
-uintptr_t CallOutsideWords(const void* fn, uintptr_t a, uintptr_t b, uintptr_t c);
+// when the unload has happened meanwhile. So whatever the system may call
+// back meanwhile must be a gated callback (below); a system message loop
+// (a dialog, a message box) ends on the WM_QUIT the unload posts.
+uintptr_t CallOutsideWords(const void* fn, const uintptr_t (&words)[5]);
 template <typename Fn, typename... Args>
 uintptr_t CallOutsideLibrary(Fn fn, Args... args) {
-  static_assert(sizeof...(Args) <= 3, "up to three arguments");
-  const uintptr_t words[] = {(uintptr_t)(args)..., 0, 0, 0};
-  return CallOutsideWords(reinterpret_cast<const void*>(fn), words[0], words[1], words[2]);
+  static_assert(sizeof...(Args) <= 5, "up to five arguments");
+  const uintptr_t words[] = {(uintptr_t)(args)..., 0, 0, 0, 0, 0};
+  return CallOutsideWords(reinterpret_cast<const void*>(fn), {words[0], words[1], words[2], words[3], words[4]});
+}
+
+// A window, dialog or timer procedure (four arguments) for the system to
+// call, through a gate in code that outlives the library: on a loader
+// thread inside a call outside, the thread counts as inside the library for
+// the procedure's run, so no unload abandons it there; once the unload has
+// abandoned the thread, the system's calls go to fallback instead (null:
+// one that returns 0). Gates are few; take one per procedure, once.
+void* GatedCallbackCode(void* procedure, void* fallback);
+template <typename Procedure>
+Procedure GatedCallback(Procedure procedure, Procedure fallback = nullptr) {
+  return reinterpret_cast<Procedure>(
+      GatedCallbackCode(reinterpret_cast<void*>(procedure), reinterpret_cast<void*>(fallback)));
 }
 
 // For an unload running on the calling loader thread (inside its hold's
@@ -85,23 +100,27 @@ class LoaderThread {
   bool IsCallingThread() const;
   // True on a thread of the loader's own (either kind).
   static bool OnLoaderThread();
-  // Waits until the procedure has returned; at once on the thread itself.
-  void WaitUntilDone() const;
 
   // From here on, threads are ended as for an unload when let go.
   static void BeginUnload();
 
-  // Unload path: waits up to timeoutMs for the thread to park, then has it
-  // exit from there. False when it did not park in time: it is then let go
-  // to return by itself later, and the caller must keep the library mapped.
-  // On the thread itself (the unload runs inside its hold's release) the
-  // thread ends as that release returns.
-  bool EndForUnload(DWORD timeoutMs);
+  // Unload path: has the thread end where it cannot run our code again,
+  // waiting up to timeoutMs for it to get there: parked, not yet started,
+  // or inside a call outside the library (a socket wait, a dialog's loop
+  // stuck in the system), from which it then never returns. False when it
+  // got to none in time; it then runs on, and nothing of it must be torn
+  // down. On the thread itself (the unload runs inside its hold's release)
+  // the thread ends as that release returns. A thread that is running is
+  // first given orderlyMs to finish and park by itself.
+  bool EndForUnload(DWORD timeoutMs, DWORD orderlyMs = 0);
 
  private:
   explicit LoaderThread(Os::Thread::Procedure procedure);
   static unsigned __stdcall Run(void* self);
   void Park();
+  // Unload path: waits up to orderlyMs for the thread to park by itself,
+  // while it can.
+  void AwaitOrderlyEnd(DWORD orderlyMs);
   // Marks the thread abandoned where it cannot run our code again; false
   // when it reached no such place within timeoutMs.
   bool AbandonForUnload(DWORD timeoutMs);
@@ -111,4 +130,7 @@ class LoaderThread {
   Os::UniqueHandle parked_;
   Os::UniqueHandle release_;
   std::unique_ptr<Os::Thread> thread_;
+  // Set while it takes a library reference (LibraryHold).
+  std::atomic<bool> takingReference_{false};
+  friend class LibraryHold;
 };

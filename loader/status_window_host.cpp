@@ -6,6 +6,10 @@
 
 namespace {
 
+// How long an unload lets the window close by itself (the Patch dialog
+// saving its rows, the icon's removal) before abandoning its thread.
+constexpr DWORD kOrderlyCloseMs = 1000;
+
 unsigned __stdcall StatusWindowProcedure(void*) {
   LoaderState& state = Loader();
   if (state.statusWindow) {
@@ -50,15 +54,18 @@ bool CloseStatusWindowForUnload(DWORD timeoutMs) {
   state.windowClosed.store(true);
   if (state.statusWindowThread && state.statusWindowThread->IsCallingThread()) {
     // The unload runs inside one of the window's handlers, as a hold ends;
-    // the thread ends right after, never back in its loop.
+    // the thread ends right after, never back in its loop (the icon goes
+    // as it ends).
     state.statusWindow->DestroyNow();
-    state.statusWindow->RemoveTrayIconAsThreadEnds();
     SetLoaderEvent(kDialogClosed);
   } else {
+    // The window closes in its own time; a thread the system keeps waiting
+    // (for the loader lock this unload holds) is abandoned in its loop
+    // instead, and its windows and icon go as it ends.
     RequestWindowEnd();
   }
-  bool ended = !state.statusWindowThread || state.statusWindowThread->EndForUnload(timeoutMs);
-  // A window still running keeps its object; the library then stays mapped.
+  bool ended = !state.statusWindowThread || state.statusWindowThread->EndForUnload(timeoutMs, kOrderlyCloseMs);
+  // A window still running keeps its object.
   if (ended) state.statusWindowThread.reset();
   return ended;
 }

@@ -92,22 +92,26 @@ BOOL CIxaConfigDialog::SetTrayIcon(DWORD operation, TrayState state) {
   data.hIcon = trayIcons_[state].get();
   std::snprintf(data.szTip, sizeof(data.szTip), "%s", kTrayTip);
   const BOOL done = Shell_NotifyIconA(operation, &data);
-  if (operation == NIM_ADD) trayOwner_ = data.hWnd;
+  if (operation == NIM_ADD) {
+    trayOwner_ = data.hWnd;
+    RemoveTrayIconAsThreadEnds();
+  }
   return done;
 }
 
-void CIxaConfigDialog::FillTrayRemoval(NOTIFYICONDATAA* data) {
+void CIxaConfigDialog::FillTrayRemoval(NOTIFYICONDATAA* data) const {
   std::memset(data, 0, sizeof(*data));
   data->cbSize = NOTIFYICONDATAA_V3_SIZE;
   data->hWnd = trayOwner_;
   data->uID = kTrayIconId;
-  trayOwner_ = nullptr;
 }
 
 void CIxaConfigDialog::RemoveTrayIcon() {
   if (trayOwner_ == nullptr) return;
   NOTIFYICONDATAA data;
   FillTrayRemoval(&data);
+  trayOwner_ = nullptr;
+  CallAsThreadEnds(nullptr, 0, 0);  // removed here instead
   CallOutsideLibrary(&Shell_NotifyIconA, NIM_DELETE, &data);
 }
 

@@ -48,9 +48,6 @@ class CIxaConfigDialog : public Ui::Dialog {
   // shell, so it is made once no window of ours is left for the system to
   // call into, and an unload may leave the thread behind in it.
   void RemoveTrayIcon();
-  // The same for an unload running on the window's thread, which holds the
-  // loader lock: the removal is made as the thread ends, after the unload.
-  void RemoveTrayIconAsThreadEnds();
 
  protected:
   BOOL OnInitDialog() override;
@@ -69,7 +66,11 @@ class CIxaConfigDialog : public Ui::Dialog {
   void BindControls();
   BOOL SetTrayIcon(DWORD operation, TrayState state);
   // Fills the icon's removal record and forgets the icon.
-  void FillTrayRemoval(NOTIFYICONDATAA* data);
+  void FillTrayRemoval(NOTIFYICONDATAA* data) const;
+  // While the icon shows: should an unload abandon the window's thread, or
+  // run on it holding the loader lock, the icon is removed as the thread
+  // ends, after the unload.
+  void RemoveTrayIconAsThreadEnds();
   void PlaceWindow();
   void ShowStatus(WPARAM code, const char* text);
   void Hide();

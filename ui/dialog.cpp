@@ -22,10 +22,14 @@ Dialog::Dialog(int templateId, HWND parent)
 
 INT_PTR Dialog::DoModal() {
   if (template_.data == nullptr) return -1;
+  static const DLGPROC gatedProc = GatedCallback<DLGPROC>(&DialogProc);
   LibraryHold creation;
   creationHold_ = &creation;
-  const INT_PTR result = DialogBoxIndirectParamW(ModuleInstance(), static_cast<const DLGTEMPLATE*>(template_.data),
-                                                 parent_, &DialogProc, reinterpret_cast<LPARAM>(this));
+  // The loop runs outside the library: an unload can abandon a thread the
+  // system keeps waiting there (a library it loads for the window).
+  const auto result = static_cast<INT_PTR>(CallOutsideLibrary(&DialogBoxIndirectParamW, ModuleInstance(),
+                                                              static_cast<const DLGTEMPLATE*>(template_.data),
+                                                              parent_, gatedProc, reinterpret_cast<LPARAM>(this)));
   creationHold_ = nullptr;
   return result;
 }

@@ -3,16 +3,20 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <commctrl.h>
+#include "loader/loader_thread.h"
 
 namespace {
-constexpr UINT_PTR kSubclassId = 1001;
 constexpr int kValueChars = 7;
 }  // namespace
 
 void CNumericEdit::Subclass(HWND dialog, int id) {
   Bind(dialog, id);
-  SetWindowSubclass(GetSafeHwnd(), &FilterProc, kSubclassId, 0);
+  static const WNDPROC gatedFilter = GatedCallback<WNDPROC>(&FilterProc, &DefWindowProcW);
+  HWND edit = GetSafeHwnd();
+  // The edit's own procedure is kept with the window, for the filter to
+  // pass on to.
+  SetWindowLongPtrW(edit, GWLP_USERDATA,
+                    SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gatedFilter)));
 }
 
 void CNumericEdit::SetValue(uint32_t value) {
@@ -28,12 +32,12 @@ uint32_t CNumericEdit::GetValue() const {
   return static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
 }
 
-LRESULT CALLBACK CNumericEdit::FilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                          DWORD_PTR) {
+LRESULT CALLBACK CNumericEdit::FilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CHAR) {
     bool digit = wParam >= '0' && wParam <= '9';
     if (!digit && wParam != VK_BACK) return 0;
   }
-  if (message == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &FilterProc, kSubclassId);
-  return DefSubclassProc(hwnd, message, wParam, lParam);
+  const auto original = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (message == WM_NCDESTROY) SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+  return CallWindowProcW(original, hwnd, message, wParam, lParam);
 }

@@ -19,8 +19,7 @@ class CNumericEdit : public Ui::Edit {
   uint32_t GetValue() const;
 
  private:
-  static LRESULT CALLBACK FilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                     UINT_PTR subclassId, DWORD_PTR refData);
+  static LRESULT CALLBACK FilterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
   const uint32_t maxValue_ = 0xFFFFFFFF;
 };

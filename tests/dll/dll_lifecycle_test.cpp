@@ -181,6 +181,63 @@ TEST(DllUnloadRace, ChildFreeAtDelaysUnmapsAndLoadsAgain) {
   }
 }
 
+// In the window's loop, the system waits for the loader lock the unload
+// holds (as when it loads a library for the window): the thread is
+// abandoned there and ends once the library is gone.
+std::atomic<bool> gHookWaits{false};
+LRESULT CALLBACK WaitForTheLoaderLock(int code, WPARAM wParam, LPARAM lParam) {
+  if (gHookWaits.exchange(false)) {
+    // Bounded, so that a window still holding the library (below) cannot
+    // hang the test.
+    const double giveUp = NowMs() + 5000;
+    while (GetModuleHandleA("IxaLoader.dll") != nullptr && NowMs() < giveUp) Sleep(1);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(DllUnloadRace, ChildFreeWhileTheWindowLoopWaitsForTheLoaderLock) {
+  if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
+  Library lib;
+  HWND window = WaitForStatusWindow();
+  ASSERT_NE(window, nullptr);
+  // A window just made holds the library until its loop has gone idle.
+  Sleep(200);
+  HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, &WaitForTheLoaderLock, nullptr, GetWindowThreadProcessId(window, nullptr));
+  ASSERT_NE(hook, nullptr);
+  gHookWaits.store(true);
+  PostMessageW(window, WM_NULL, 0, 0);
+  ASSERT_TRUE(WaitUntil([] { return !gHookWaits.load(); }, 5000));
+  EXPECT_LT(lib.Unload(), kHangGuardMs);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window) && GetModuleHandleA("IxaLoader.dll") == nullptr; }, 10000));
+  UnhookWindowsHookEx(hook);
+  Library again;
+  EXPECT_NE(WaitForStatusWindow(), nullptr);
+  EXPECT_LT(again.Unload(), kHangGuardMs);
+}
+
+// A host thread still inside ShutdownOB (here in the running callback) as
+// another frees the library: the free only drops that reference, and the
+// unload runs as ShutdownOB returns, straight to the host.
+std::atomic<int> gCallbackState{0};  // 1 inside, 2 released
+void IXA_CALL HoldInsideTheCallback(int32_t) {
+  gCallbackState.store(1);
+  while (gCallbackState.load() != 2) Sleep(1);
+}
+
+TEST(DllUnloadRace, ChildFreeWhileAHostThreadIsInsideShutdown) {
+  if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
+  Library lib;
+  ASSERT_NE(WaitForStatusWindow(), nullptr);
+  lib.SetRunningCallback(&HoldInsideTheCallback);
+  std::thread host([shutdown = lib.ShutdownOB] { shutdown(0); });
+  ASSERT_TRUE(WaitUntil([] { return gCallbackState.load() == 1; }, 5000));
+  EXPECT_LT(lib.Unload(), kHangGuardMs);
+  EXPECT_NE(GetModuleHandleA("IxaLoader.dll"), nullptr);
+  gCallbackState.store(2);
+  host.join();
+  EXPECT_TRUE(WaitUntil([] { return GetModuleHandleA("IxaLoader.dll") == nullptr; }, 10000));
+}
+
 TEST(DllLifecycle, UnloadRightAfterLoadNeitherHangsNorCrashes) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(testing_support::RunTestsInChild("DllUnloadRace.*", 120000), 0);
 }
