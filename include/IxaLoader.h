@@ -22,7 +22,10 @@
  * moment, and returns promptly. When a thread of the library is in the middle
  * of a step that needs the library (making its window, loading the module),
  * the library is unmapped a moment later, as that thread lets go of it; a
- * load meanwhile gets the same instance back, still running. Without
+ * load meanwhile gets the same instance back, still running. StartDetect,
+ * StartDetectExt and ShutdownOB hold the library the same way while they
+ * run, so another thread may free it meanwhile; the other exports do not.
+ * Without
  * ShutdownOB(1), the console's module stays loaded with its file in place,
  * and its status reports after the unload go nowhere.
  *

@@ -158,9 +158,10 @@ TEST(DllLifecycle, UnloadWithoutShutdownReturnsAndRemovesTheWindow) {
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window) && GetModuleHandleA("IxaLoader.dll") == nullptr; }, 10000));
 }
 
-// An unload that catches the window thread half-way into creating its
-// window (where the system needs the loader lock the unload holds) keeps
-// the library mapped for good, so each try runs in a process of its own.
+// Unloads that catch a thread of the library where the system needs the
+// loader lock the unload holds (half-way into creating its window, say):
+// one that went wrong would leave its process unusable, so these run in a
+// process of their own.
 TEST(DllUnloadRace, ChildUnloadRightAfterLoad) {
   if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
   Library lib;
