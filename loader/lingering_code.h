@@ -9,7 +9,7 @@
 
 // Code and data of this load of the library that outlive it, left behind on
 // purpose: a thread that may run after the unload goes through them and
-// never into the library's unmapped code. Two pages per load.
+// never into the library's unmapped code. Three pages per load.
 //  - The status forwarder: a module left running without ShutdownOB keeps
 //    reporting; while the library is loaded its reports go on to
 //    ReportStatus, afterwards they return at once.
