@@ -21,6 +21,8 @@
 //    loader thread go through a gate that marks the thread as inside the
 //    library for the call; on a thread the unload has abandoned they go to
 //    a fallback that outlives the library instead.
+//  - The host call's return: a control export gives back its reference to
+//    the library from here, returning straight to the host (host_calls.cpp).
 
 struct ForwarderData {
   volatile LONG inside;  // reports between entry and return

@@ -6,9 +6,10 @@
 
 namespace {
 
-// How long an unload lets the window close by itself (the Patch dialog
-// saving its rows, the icon's removal) before abandoning its thread.
-constexpr DWORD kOrderlyCloseMs = 1000;
+// How long an unload lets the window close by itself before abandoning its
+// thread where the system keeps it; a handler already running (the Patch
+// dialog saving its rows) finishes either way.
+constexpr DWORD kOrderlyCloseMs = 250;
 
 unsigned __stdcall StatusWindowProcedure(void*) {
   LoaderState& state = Loader();
