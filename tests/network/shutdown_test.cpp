@@ -180,8 +180,9 @@ TEST(UnloadWithTheModuleRunningChild, AFreeDuringReconnectOrWithThePatchDialogOp
     Host host;
     ASSERT_NE(host.window, nullptr);
     Simulator console(host.Port(), {});
+    ASSERT_TRUE(console.Ready()) << host.Port() << "\n" << console.Log();
     host.StartDetect();
-    ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+    ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine) << "\n" << console.Log();
     PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(host.window, button)));
     if (button == kPatchButton) {
