@@ -9,7 +9,7 @@ namespace {
 // How long an unload lets the window close by itself before abandoning its
 // thread where the system keeps it; a handler already running (the Patch
 // dialog saving its rows) finishes either way.
-constexpr DWORD kOrderlyCloseMs = 250;
+constexpr DWORD kOrderlyCloseMs = 1000;
 
 unsigned __stdcall StatusWindowProcedure(void*) {
   LoaderState& state = Loader();

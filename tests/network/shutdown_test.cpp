@@ -161,6 +161,9 @@ TEST(UnloadWithTheModuleRunningChild, AReportAfterTheUnloadIsHarmless) {
   FreeLibrary(host.dll);
   host.dll = nullptr;
   Sleep(1000);
+  // No window of the unloaded library is left for the next load's to be
+  // taken for.
+  EXPECT_TRUE(testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Vexa Visualiser") == nullptr; }, 10000));
   EXPECT_NE(LoadedModule(), nullptr);
   EXPECT_NE(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
