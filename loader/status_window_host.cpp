@@ -53,8 +53,7 @@ bool CloseStatusWindowForUnload(DWORD timeoutMs) {
   LoaderState& state = Loader();
   if (!state.statusWindow) return true;
   state.windowClosed.store(true);
-  const bool onWindowThread = state.statusWindowThread && state.statusWindowThread->IsCallingThread();
-  if (onWindowThread) {
+  if (state.statusWindowThread && state.statusWindowThread->IsCallingThread()) {
     // The unload runs inside one of the window's handlers, as a hold ends;
     // the thread ends right after, never back in its loop (the icon goes
     // as it ends).
@@ -66,11 +65,8 @@ bool CloseStatusWindowForUnload(DWORD timeoutMs) {
     // instead, and its windows and icon go as it ends.
     RequestWindowEnd();
   }
-  if (!state.statusWindowThread) return true;
+  bool ended = !state.statusWindowThread || state.statusWindowThread->EndForUnload(timeoutMs, kOrderlyCloseMs);
   // A window still running keeps its object.
-  if (!state.statusWindowThread->EndForUnload(timeoutMs, kOrderlyCloseMs)) return false;
-  // An abandoned loop ends without the window's procedure, which says so.
-  if (!onWindowThread && !state.statusWindowThread->Done()) SetLoaderEvent(kDialogClosed);
-  state.statusWindowThread.reset();
-  return true;
+  if (ended) state.statusWindowThread.reset();
+  return ended;
 }
