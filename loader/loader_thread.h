@@ -38,10 +38,11 @@ Procedure GatedCallback(Procedure procedure, Procedure fallback = nullptr) {
       GatedCallbackCode(reinterpret_cast<void*>(procedure), reinterpret_cast<void*>(fallback)));
 }
 
-// For an unload running on the calling loader thread (inside its hold's
-// release): fn(a, b), a stdcall, is called as the thread ends, once the
-// loader lock is free again, from code that outlives the library. What it
-// reads must outlive the library too (Lingering()->lastCallData).
+// Should an unload abandon the calling loader thread, or run on it (inside
+// its hold's release): fn(a, b), a stdcall, is called as the thread ends,
+// once the loader lock is free again, from code that outlives the library.
+// What it reads must outlive the library too (Lingering()->lastCallData).
+// A null fn takes it back.
 void CallAsThreadEnds(const void* fn, uintptr_t a, uintptr_t b);
 
 // Keeps this load of the library mapped while a loader thread makes calls
