@@ -144,6 +144,12 @@ TEST(ShutdownFromTheHost, AModuleFaultingInItsOwnShutdownIsStillUnloaded) {
   EXPECT_TRUE(host.WaitForLine(kInfoLine, "Shutting down connection..."));
 }
 
+// A window its abandoned thread still closes may outlast the unmapping for
+// a moment; the next load's window must not be taken for it.
+bool OldWindowGone() {
+  return testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Vexa Visualiser") == nullptr; }, 10000);
+}
+
 // Unloading without ShutdownOB leaves the module running; a report from one
 // of its threads afterwards must not reach the unmapped library.
 TEST(UnloadWithTheModuleRunningChild, AReportAfterTheUnloadIsHarmless) {
@@ -161,9 +167,7 @@ TEST(UnloadWithTheModuleRunningChild, AReportAfterTheUnloadIsHarmless) {
   FreeLibrary(host.dll);
   host.dll = nullptr;
   Sleep(1000);
-  // No window of the unloaded library is left for the next load's to be
-  // taken for.
-  EXPECT_TRUE(testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Vexa Visualiser") == nullptr; }, 10000));
+  EXPECT_TRUE(OldWindowGone());
   EXPECT_NE(LoadedModule(), nullptr);
   EXPECT_NE(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
@@ -183,7 +187,7 @@ TEST(UnloadWithTheModuleRunningChild, AFreeDuringReconnectOrWithThePatchDialogOp
     Host host;
     ASSERT_NE(host.window, nullptr);
     Simulator console(host.Port(), {});
-    ASSERT_TRUE(console.Ready()) << host.Port() << "\n" << console.Log();
+    ASSERT_TRUE(console.Ready()) << button << ": port " << host.Port() << "\n" << console.Log();
     host.StartDetect();
     ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine) << "\n" << console.Log();
     PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
@@ -195,6 +199,7 @@ TEST(UnloadWithTheModuleRunningChild, AFreeDuringReconnectOrWithThePatchDialogOp
     host.dll = nullptr;
     EXPECT_TRUE(testing_support::WaitUntil([] { return GetModuleHandleA("IxaLoader.dll") == nullptr; }, 10000))
         << button;
+    EXPECT_TRUE(OldWindowGone()) << button;
   }
 }
 
