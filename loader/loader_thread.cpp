@@ -87,6 +87,8 @@ bool LoaderThread::IsCallingThread() const {
 
 bool LoaderThread::OnLoaderThread() { return tThreadStart != nullptr; }
 
+bool LoaderThread::Done() const { return WaitForSingleObject(parked_.get(), 0) == WAIT_OBJECT_0; }
+
 unsigned __stdcall LoaderThread::Run(void* argument) {
   auto* self = static_cast<LoaderThread*>(argument);
   tThreadStart = self->start_;

@@ -101,6 +101,8 @@ class LoaderThread {
   bool IsCallingThread() const;
   // True on a thread of the loader's own (either kind).
   static bool OnLoaderThread();
+  // True once its procedure has returned.
+  bool Done() const;
 
   // From here on, threads are ended as for an unload when let go.
   static void BeginUnload();

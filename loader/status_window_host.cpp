@@ -53,7 +53,8 @@ bool CloseStatusWindowForUnload(DWORD timeoutMs) {
   LoaderState& state = Loader();
   if (!state.statusWindow) return true;
   state.windowClosed.store(true);
-  if (state.statusWindowThread && state.statusWindowThread->IsCallingThread()) {
+  const bool onWindowThread = state.statusWindowThread && state.statusWindowThread->IsCallingThread();
+  if (onWindowThread) {
     // The unload runs inside one of the window's handlers, as a hold ends;
     // the thread ends right after, never back in its loop (the icon goes
     // as it ends).
@@ -65,8 +66,11 @@ bool CloseStatusWindowForUnload(DWORD timeoutMs) {
     // instead, and its windows and icon go as it ends.
     RequestWindowEnd();
   }
-  bool ended = !state.statusWindowThread || state.statusWindowThread->EndForUnload(timeoutMs, kOrderlyCloseMs);
+  if (!state.statusWindowThread) return true;
   // A window still running keeps its object.
-  if (ended) state.statusWindowThread.reset();
-  return ended;
+  if (!state.statusWindowThread->EndForUnload(timeoutMs, kOrderlyCloseMs)) return false;
+  // An abandoned loop ends without the window's procedure, which says so.
+  if (!onWindowThread && !state.statusWindowThread->Done()) SetLoaderEvent(kDialogClosed);
+  state.statusWindowThread.reset();
+  return true;
 }

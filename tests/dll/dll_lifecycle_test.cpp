@@ -208,7 +208,10 @@ TEST(DllUnloadRace, ChildFreeWhileTheWindowLoopWaitsForTheLoaderLock) {
   gHookWaits.store(true);
   PostMessageW(window, WM_NULL, 0, 0);
   ASSERT_TRUE(WaitUntil([] { return !gHookWaits.load(); }, 5000));
+  HANDLE closed = OpenEventA(SYNCHRONIZE, FALSE, "ORB_DIALOG_CLOSED_EVENT");
   EXPECT_LT(lib.Unload(), kHangGuardMs);
+  EXPECT_EQ(WaitForSingleObject(closed, 0), WAIT_OBJECT_0);  // its loop ended, as far as anyone can tell
+  CloseHandle(closed);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window) && GetModuleHandleA("IxaLoader.dll") == nullptr; }, 10000));
   UnhookWindowsHookEx(hook);
   Library again;
