@@ -25,9 +25,8 @@
  * load meanwhile gets the same instance back, still running. StartDetect,
  * StartDetectExt and ShutdownOB hold the library the same way while they
  * run, so another thread may free it meanwhile; the other exports do not.
- * Without
- * ShutdownOB(1), the console's module stays loaded with its file in place,
- * and its status reports after the unload go nowhere.
+ * Without ShutdownOB(1), the console's module stays loaded with its file in
+ * place, and its status reports after the unload go nowhere.
  *
  * A pointer from GetDMXBuffer may be used at most until the running callback
  * is called with 0: ShutdownOB then keeps reads out of the module, waits for

@@ -65,7 +65,7 @@ class CIxaConfigDialog : public Ui::Dialog {
 
   void BindControls();
   BOOL SetTrayIcon(DWORD operation, TrayState state);
-  // Fills the icon's removal record and forgets the icon.
+  // Fills the icon's removal record.
   void FillTrayRemoval(NOTIFYICONDATAA* data) const;
   // While the icon shows: should an unload abandon the window's thread, or
   // run on it holding the loader lock, the icon is removed as the thread
