@@ -1,8 +1,9 @@
 // How long the loader takes from the console's TCP accept to the module
 // being loaded, for an image of about 11 MB, against a plain loop that
 // receives the same image from the same simulator into a buffer and writes
-// it; how long ShutdownOB takes in each state the worker can be in; and
-// how long FreeLibrary takes at each moment a host may unload.
+// it; how long ShutdownOB takes in each state the worker can be in, alone
+// and with close followed by the FreeLibrary that unmaps the library; and
+// how long a host process takes to end in each of those states.
 // Run inside the sandbox, from build/bin.
 #include <winsock2.h>
 
@@ -132,29 +133,6 @@ void TransferBenchmark() {
   std::printf("  ratio loader / plain:                      %8.2f  (goal <= 1.20)\n", loaderMs / plainMs);
 }
 
-// Undoes every sockets start-up of this process for the error-box state.
-struct SocketsWithdrawn {
-  int count = 0;
-  SocketsWithdrawn() {
-    while (WSACleanup() == 0) ++count;
-  }
-  ~SocketsWithdrawn() {
-    WSADATA data;
-    while (count-- > 0) WSAStartup(MAKEWORD(2, 0), &data);
-  }
-};
-
-struct ShutdownCase {
-  const char* state;
-  std::vector<std::string> console;  // empty: no simulator
-  const char* readyWhen;              // simulator log text, or "running", "launched", "box"
-};
-
-struct ShutdownRound {
-  double totalMs;
-  double loaderMs;  // without the time inside the module's own ShutdownOB
-};
-
 // Microseconds the stand-in module's last ShutdownOB took, then forgotten.
 double TakeModuleShutdownMs() {
   char text[32];
@@ -163,51 +141,47 @@ double TakeModuleShutdownMs() {
   return (length == 0 || length >= sizeof(text)) ? 0 : std::atof(text) / 1000.0;
 }
 
-// Negative totalMs: the state was never reached.
-ShutdownRound ShutdownLatency(const ShutdownCase& c) {
+bool LibraryMapped() { return GetModuleHandleA("IxaLoader.dll") != nullptr; }
+
+struct Round {
+  double totalMs;   // negative: the state was never reached
+  double loaderMs;  // without the time inside the module's own ShutdownOB
+};
+
+// One fresh host brought to the state, then ShutdownOB(closeWindow), and
+// with closeWindow the FreeLibrary that follows, until the library is gone.
+Round ShutdownRound(const char* state, bool closeWindow) {
   Host host;
   std::unique_ptr<Simulator> console;
-  if (!c.console.empty()) console = std::make_unique<Simulator>(host.Port(), c.console);
   std::unique_ptr<SocketsWithdrawn> withdrawn;
-  std::string when = c.readyWhen;
-  if (when == "box") withdrawn = std::make_unique<SocketsWithdrawn>();
-  host.StartDetect();
-  bool reached = false;
-  if (when == "running") {
-    reached = host.WaitRunning();
-  } else if (when == "launched") {
-    reached = testing_support::WaitUntil([] { return ModuleCallLog().find("LaunchOBExt") != std::string::npos; },
-                                         kRunningTimeoutMs);
-  } else if (when == "box") {
-    reached = testing_support::WaitUntil([] { return testing_support::FindOwnWindow("DLL Error") != nullptr; },
-                                         kRunningTimeoutMs);
-  } else {
-    reached = console->WaitFor(when, kRunningTimeoutMs);
-  }
-  if (!reached) return {-1, -1};
+  if (!ReachState(host, state, &console, &withdrawn)) return {-1, -1};
   Sleep(300);  // well inside the blocking wait of that state
   TakeModuleShutdownMs();
-  double total = host.TimedShutdown();
+  const double start = NowMs();
+  if (closeWindow) {
+    host.ShutdownOB(1);
+    FreeLibrary(host.dll);
+    host.dll = nullptr;
+    if (LibraryMapped()) return {-1, -1};
+  } else {
+    host.ShutdownOB(0);
+  }
+  const double total = NowMs() - start;
   return {total, total - TakeModuleShutdownMs()};
 }
 
-void ShutdownBenchmark() {
-  const ShutdownCase cases[] = {
-      {"discovery, no answer", {"--fault", "silent"}, "discovery request"},
-      {"discovery, wrong answers", {"--fault", "echo"}, "replied"},
-      {"discovery error box", {}, "box"},
-      {"transfer stalled mid-image", {"--fault", "stall"}, "stalling"},
-      {"waiting for the loaded report", {"--module", "processor_module_never_loaded.dll"}, "launched"},
-      {"module running", {"--fault", "none"}, "running"},
-  };
-  std::printf("ShutdownOB(false) latency, %d rounds per state (all / without the module's own ShutdownOB):\n",
-              kShutdownRounds);
+void ShutdownBenchmark(bool closeWindow, const char* only) {
+  std::printf(closeWindow ? "\nShutdownOB(1) and FreeLibrary until unmapped"
+                          : "\nShutdownOB(0)");
+  std::printf(", %d rounds per state (all / without the module's own ShutdownOB):\n", kShutdownRounds);
+  const double goalMs = closeWindow ? 50 : 20;
   double worstMedian = 0, worst = 0;
-  for (const ShutdownCase& c : cases) {
+  for (const char* state : kHostStates) {
+    if (only != nullptr && std::strstr(state, only) == nullptr) continue;
     std::vector<double> totals, loader;
     int missed = 0;
     for (int round = 0; round < kShutdownRounds; ++round) {
-      ShutdownRound measured = ShutdownLatency(c);
+      const Round measured = ShutdownRound(state, closeWindow);
       if (measured.totalMs < 0) {
         ++missed;
       } else {
@@ -216,157 +190,105 @@ void ShutdownBenchmark() {
       }
     }
     if (totals.empty()) {
-      std::printf("  %-30s state never reached\n", c.state);
+      std::printf("  %-30s state never reached\n", state);
       continue;
     }
-    double loaderWorst = *std::max_element(loader.begin(), loader.end());
+    const double loaderWorst = *std::max_element(loader.begin(), loader.end());
     // The error box is closed by a timer in its own message loop; the goal
     // leaves that state out.
-    if (std::string(c.readyWhen) != "box") {
+    if (std::strcmp(state, "DLL Error box") != 0) {
       worstMedian = std::max(worstMedian, Median(loader));
       worst = std::max(worst, loaderWorst);
     }
-    std::printf("  %-30s median %6.1f / %6.1f ms, worst %6.1f / %6.1f ms", c.state, Median(totals), Median(loader),
+    std::printf("  %-30s median %6.1f / %6.1f ms, worst %6.1f / %6.1f ms", state, Median(totals), Median(loader),
                 *std::max_element(totals.begin(), totals.end()), loaderWorst);
-    std::printf(missed ? "  (%d rounds did not reach the state)\n" : "\n", missed);
+    std::printf(missed ? "  (%d rounds did not reach the state or left it mapped)\n" : "\n", missed);
   }
-  std::printf("  the loader's own part, error box aside: median at most %.1f ms, worst %.1f ms (goal < 20 ms)\n",
-              worstMedian, worst);
+  std::printf("  the loader's own part, error box aside: median at most %.1f ms, worst %.1f ms (goal < %.0f ms)\n",
+              worstMedian, worst, goalMs);
 }
 
-// A host freeing the library without ShutdownOB, at each moment it may
-// choose. The unload may finish a moment later on a thread of the library
-// that held it; both times are given.
-struct UnloadCase {
-  const char* moment;
-  DWORD loadDelayMs;                  // without a status window: free this long after loading
-  std::vector<std::string> console;   // empty: no simulator
-  const char* readyWhen;              // simulator log text, "running", "patch", "reconnect" or "box"
-};
+constexpr int kChildExitCode = 42;
+constexpr char kReachedEvent[] = "IxaTransferBenchStateReached";
 
-struct UnloadRound {
-  double freeMs;      // FreeLibrary itself; negative: the moment was never reached
-  double unmappedMs;  // until the library was gone from the process
-};
-
-bool LibraryMapped() { return GetModuleHandleA("IxaLoader.dll") != nullptr; }
-
-// A module the unload left loaded (no ShutdownOB) is the host's to end.
-void EndModuleLeftLoaded() {
-  HMODULE module = LoadedModule();
-  if (module == nullptr) return;
-  auto shutdown = reinterpret_cast<void(__cdecl*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ShutdownOB")));
-  if (shutdown != nullptr) shutdown();
-  FreeLibrary(module);
+// The child of ProcessExitBenchmark: a host that ends its process in the
+// state, never shut down.
+int ExitInState(const char* state) {
+  HANDLE reached = OpenEventA(EVENT_MODIFY_STATE, FALSE, kReachedEvent);
+  static Host* host = new Host;
+  static std::unique_ptr<Simulator> console;
+  static std::unique_ptr<SocketsWithdrawn> withdrawn;
+  if (!ReachState(*host, state, &console, &withdrawn)) return 1;
+  Sleep(300);
+  SetEvent(reached);
+  std::exit(kChildExitCode);
 }
 
-UnloadRound TimedUnload(HMODULE dll) {
-  const double start = NowMs();
-  FreeLibrary(dll);
-  const double freed = NowMs() - start;
-  testing_support::WaitUntil([] { return !LibraryMapped(); }, 10000);
-  return {freed, LibraryMapped() ? -1 : NowMs() - start};
-}
-
-UnloadRound UnloadLatency(const UnloadCase& c) {
-  if (c.readyWhen == nullptr) {
-    HMODULE dll = LoadLibraryA("IxaLoader.dll");
-    Sleep(c.loadDelayMs);
-    return TimedUnload(dll);
-  }
-  Host host;
-  std::unique_ptr<Simulator> console;
-  if (!c.console.empty()) console = std::make_unique<Simulator>(host.Port(), c.console);
-  const std::string when = c.readyWhen;
-  std::unique_ptr<SocketsWithdrawn> withdrawn;
-  if (when == "box") withdrawn = std::make_unique<SocketsWithdrawn>();
-  host.StartDetect();
-  bool reached = false;
-  if (when == "running" || when == "patch" || when == "reconnect") {
-    reached = host.WaitRunning();
-  } else if (when == "box") {
-    reached = testing_support::WaitUntil([] { return testing_support::FindOwnWindow("DLL Error") != nullptr; },
-                                         kRunningTimeoutMs);
-  } else {
-    reached = console->WaitFor(when, kRunningTimeoutMs);
-  }
-  const int button = when == "patch" ? 1070 : when == "reconnect" ? kReconnectButton : 0;
-  if (reached && button != 0) {
-    PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(host.window, button)));
-  }
-  if (reached && when == "patch") {
-    reached = testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Patch") != nullptr; }, 5000);
-  }
-  if (!reached) return {-1, -1};
-  if (when != "reconnect") Sleep(100);
-  HMODULE dll = host.dll;
-  host.dll = nullptr;
-  UnloadRound round = TimedUnload(dll);
-  EndModuleLeftLoaded();
-  return round;
-}
-
-// only: measures just the moments whose name contains it (all when null).
-void UnloadBenchmark(const char* only) {
-  const UnloadCase cases[] = {
-      {"at once after loading", 0, {}, nullptr},
-      {"window being made (5 ms)", 5, {}, nullptr},
-      {"window being made (30 ms)", 30, {}, nullptr},
-      {"searching", 0, {"--fault", "silent"}, "discovery request"},
-      {"discovery error box shown", 0, {}, "box"},
-      {"transfer stalled mid-image", 0, {"--fault", "stall"}, "stalling"},
-      {"module running", 0, {"--fault", "none"}, "running"},
-      {"Patch dialog open", 0, {"--fault", "none"}, "patch"},
-      {"Reconnect just clicked", 0, {"--fault", "none"}, "reconnect"},
-  };
-  std::printf("\nFreeLibrary without ShutdownOB, %d rounds per moment (FreeLibrary / until unmapped):\n",
-              kShutdownRounds);
-  double worstFree = 0, worstUnmapped = 0;
-  for (const UnloadCase& c : cases) {
-    if (only != nullptr && std::strstr(c.moment, only) == nullptr) continue;
-    std::vector<double> freed, unmapped;
-    int missed = 0, stayed = 0;
-    for (int round = 0; round < kShutdownRounds; ++round) {
-      UnloadRound measured = UnloadLatency(c);
-      if (measured.freeMs < 0) {
-        ++missed;
-        continue;
-      }
-      freed.push_back(measured.freeMs);
-      if (measured.unmappedMs < 0) {
-        ++stayed;
-      } else {
-        unmapped.push_back(measured.unmappedMs);
+// From the host's exit call until its process has ended, with its own code.
+double ProcessExitMs(const char* state) {
+  HANDLE reached = CreateEventA(nullptr, FALSE, FALSE, kReachedEvent);
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, sizeof(self));
+  std::string command = "\"" + std::string(self) + "\" --exit-in \"" + state + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION child{};
+  double ms = -1;
+  if (testing_support::StartChildProcess([&] {
+        return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
+      })) {
+    HANDLE either[] = {reached, child.hProcess};
+    if (WaitForMultipleObjects(2, either, FALSE, 60000) == WAIT_OBJECT_0) {
+      const double start = NowMs();
+      DWORD code = 0;
+      if (WaitForSingleObject(child.hProcess, 30000) == WAIT_OBJECT_0 && GetExitCodeProcess(child.hProcess, &code) &&
+          code == kChildExitCode) {
+        ms = NowMs() - start;
       }
     }
-    if (freed.empty() || unmapped.empty()) {
-      std::printf("  %-28s never reached or never unmapped\n", c.moment);
+    TerminateProcess(child.hProcess, 1);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+  }
+  CloseHandle(reached);
+  return ms;
+}
+
+void ProcessExitBenchmark(const char* only) {
+  constexpr int kExitRounds = 5;
+  std::printf("\nHost process exit without ShutdownOB, %d rounds per state (exit call to process ended, own code):\n",
+              kExitRounds);
+  for (const char* state : kHostStates) {
+    if (only != nullptr && std::strstr(state, only) == nullptr) continue;
+    std::vector<double> times;
+    for (int round = 0; round < kExitRounds; ++round) {
+      const double ms = ProcessExitMs(state);
+      if (ms >= 0) times.push_back(ms);
+    }
+    if (times.empty()) {
+      std::printf("  %-30s never ended with its own code\n", state);
       continue;
     }
-    const double freeMax = *std::max_element(freed.begin(), freed.end());
-    const double unmappedMax = *std::max_element(unmapped.begin(), unmapped.end());
-    worstFree = std::max(worstFree, freeMax);
-    worstUnmapped = std::max(worstUnmapped, unmappedMax);
-    std::printf("  %-28s median %6.1f / %6.1f ms, worst %6.1f / %6.1f ms", c.moment, Median(freed), Median(unmapped),
-                freeMax, unmappedMax);
-    if (missed != 0) std::printf("  (%d rounds did not reach the moment)", missed);
-    if (stayed != 0) std::printf("  (%d rounds left it mapped)", stayed);
-    std::printf("\n");
+    std::printf("  %-30s median %6.1f ms, worst %6.1f ms (goal < 2000 ms)", state, Median(times),
+                *std::max_element(times.begin(), times.end()));
+    std::printf(times.size() < kExitRounds ? "  (%d rounds failed)\n" : "\n",
+                kExitRounds - static_cast<int>(times.size()));
   }
-  std::printf("  worst FreeLibrary %.1f ms, worst until unmapped %.1f ms (goal: well within a second)\n", worstFree,
-              worstUnmapped);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --unload [moment]: the unload moments alone, or those naming moment.
+  if (argc >= 3 && std::strcmp(argv[1], "--exit-in") == 0) return ExitInState(argv[2]);
+  // --unload [state]: shutting down with close, freeing and exiting alone,
+  // for every state or those naming state.
   const bool unloadOnly = argc >= 2 && std::strcmp(argv[1], "--unload") == 0;
+  const char* only = unloadOnly && argc >= 3 ? argv[2] : nullptr;
   if (!unloadOnly) {
     TransferBenchmark();
-    ShutdownBenchmark();
+    ShutdownBenchmark(false, nullptr);
   }
-  UnloadBenchmark(unloadOnly && argc >= 3 ? argv[2] : nullptr);
+  ShutdownBenchmark(true, only);
+  ProcessExitBenchmark(only);
   return 0;
 }

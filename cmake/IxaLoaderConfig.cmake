@@ -1,5 +1,5 @@
 # IxaLoader::IxaLoader, from the unpacked release package:
-#   find_package(IxaLoader 1.1 CONFIG REQUIRED)
+#   find_package(IxaLoader 1.2 CONFIG REQUIRED)
 #   target_link_libraries(host PRIVATE IxaLoader::IxaLoader)
 # The header, the import library of the consumer's toolchain (IxaLoader.lib
 # for MSVC and MSVC-style clang, libIxaLoader.dll.a for MinGW) and the DLL

@@ -18,16 +18,6 @@
  * nested). A callback that blocks on another host thread which is itself
  * inside ShutdownOB or StartDetect waits for ever: don't.
  *
- * Unloading: FreeLibrary is safe with or without ShutdownOB(1) first, at any
- * moment, and returns promptly. When a thread of the library is in the middle
- * of a step that needs the library (making its window, loading the module),
- * the library is unmapped a moment later, as that thread lets go of it; a
- * load meanwhile gets the same instance back, still running. StartDetect,
- * StartDetectExt and ShutdownOB hold the library the same way while they
- * run, so another thread may free it meanwhile; the other exports do not.
- * Without ShutdownOB(1), the console's module stays loaded with its file in
- * place, and its status reports after the unload go nowhere.
- *
  * A pointer from GetDMXBuffer may be used at most until the running callback
  * is called with 0: ShutdownOB then keeps reads out of the module, waits for
  * those inside, and lets the module free its buffers.
@@ -64,7 +54,9 @@ extern "C" {
 typedef unsigned char IxaBool;
 
 /* Called with 1 once the console's processor is running and the patch is
- * resolved, and with 0 at the start of every ShutdownOB. */
+ * resolved (on the library's worker thread), and with 0 at the start of
+ * every ShutdownOB, on the thread that runs it: the host's, or the status
+ * window's thread when the user presses Reconnect or applies a new port. */
 typedef void(IXA_CALL *IxaRunningCallback)(int32_t running);
 
 /* Start a detection on the library's worker thread and return 1 at once,
@@ -74,7 +66,13 @@ IXA_API int32_t IXA_CALL StartDetect(void);
 IXA_API int32_t IXA_CALL StartDetectExt(int32_t launchOption);
 /* Calls the running callback with 0 first. A module call that does not come
  * back is waited for up to 5 s; after that ShutdownOB returns and leaves the
- * module loaded. */
+ * module loaded.
+ *
+ * Call ShutdownOB(1) before FreeLibrary: it ends every thread of the library
+ * (except the calling one, inside the running callback), so the FreeLibrary
+ * that follows unmaps it. A FreeLibrary without it only drops the host's own
+ * reference, and the library keeps running until ShutdownOB(1) or process
+ * exit. docs/INTEGRATION.md has the details. */
 IXA_API void IXA_CALL ShutdownOB(IxaBool closeWindow);
 IXA_API void IXA_CALL SetRunningCallback(IxaRunningCallback callback);
 

@@ -7,14 +7,14 @@
 #include "loader/console_discovery.h"
 #include "loader/detection.h"
 #include "loader/image_transfer.h"
+#include "loader/library_thread.h"
 #include "loader/loader_state.h"
-#include "loader/loader_thread.h"
 #include "loader/module_gate.h"
 #include "loader/patch_nodes.h"
 #include "loader/processor_table.h"
-#include "loader/status_callback.h"
 #include "loader/status_report.h"
 #include "os/osboundary.h"
+#include "os/win32/unique_socket.h"
 #include "ui/config_dialog.h"
 #include "ui/ui_module.h"
 
@@ -57,9 +57,15 @@ bool LoadSavedImage() {
     return false;
   }
   HMODULE module = LoadLibraryA(path.c_str());
-  state.module.store(module);
-  if (module != nullptr) return true;
   const DWORD error = GetLastError();
+  state.module.store(module);
+  if (module != nullptr) {
+    // Its threads may report at any time until it is freed, and it may use
+    // sockets of its own as long as it runs.
+    state.heldForModule = HoldThisLibrary();
+    state.socketsForModule = Os::StartSockets();
+    return true;
+  }
   if (error == ERROR_MOD_NOT_FOUND) {
     ReportStatus(0, "Could not load one or more required DLL's");
   } else if (error == ERROR_BAD_EXE_FORMAT) {
@@ -135,29 +141,20 @@ AttemptEnd RunAttempt() {
     }
     if (!SaveImage(image)) return AttemptEnd::FailurePath;
   }  // the image buffer goes here, before the module is loaded
-  {
-    // Loading, binding and launching take the loader lock and run the
-    // module's code.
-    LibraryHold hold;
-    if (!LoadSavedImage() || !BindLoadedModule()) return AttemptEnd::FailurePath;
-
-    const StatusCallbackFn statusCallback = ModuleStatusCallback();
-    if (!CallDuringAttempt(state.table.SetStatusCallback,
-                           [&](SetStatusCallbackFn setCallback) { setCallback(statusCallback); })) {
-      return AttemptEnd::FailurePath;
-    }
-    ReportStatus(1, "VexaNet");
-    ReportStatus(0, "");
-    const int32_t launchOption = state.launchOption.load();
-    if (!CallDuringAttempt(state.table.LaunchOBExt,
-                           [&](LaunchOBExtFn launch) { launch(static_cast<int32_t>(port), launchOption); })) {
-      return AttemptEnd::LaunchedFailurePath;
-    }
+  if (!LoadSavedImage() || !BindLoadedModule()) return AttemptEnd::FailurePath;
+  if (!CallDuringAttempt(state.table.SetStatusCallback,
+                         [&](SetStatusCallbackFn setCallback) { setCallback(&ReportStatus); })) {
+    return AttemptEnd::FailurePath;
+  }
+  ReportStatus(1, "VexaNet");
+  ReportStatus(0, "");
+  const int32_t launchOption = state.launchOption.load();
+  if (!CallDuringAttempt(state.table.LaunchOBExt,
+                         [&](LaunchOBExtFn launch) { launch(static_cast<int32_t>(port), launchOption); })) {
+    return AttemptEnd::LaunchedFailurePath;
   }
   if (!WaitForModuleLoaded()) return AttemptEnd::Finished;
 
-  // The module's nodes, then host code.
-  LibraryHold hold;
   if (!ResolvePatchNodes()) {
     ReportModuleFault();
     return AttemptEnd::LaunchedFailurePath;
@@ -175,6 +172,8 @@ AttemptEnd RunAttempt() {
 }  // namespace
 
 unsigned __stdcall ConnectionWorker(void*) {
+  // Each worker starts Windows Sockets for itself and ends it again.
+  const Os::UniqueSocketsStartup sockets = Os::StartSockets();
   AttemptEnd end = AttemptEnd::Finished;
   try {
     end = RunAttempt();

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "loader/discovery_targets.h"
-#include "loader/loader_thread.h"
 #include "loader/socket_wait.h"
 #include "loader/status_report.h"
 #include "os/oslog.h"
@@ -20,16 +19,9 @@ BOOL CALLBACK DismissBox(HWND hwnd, LPARAM) {
   return TRUE;
 }
 
-// Held while the box is made, shown and activated, until its first tick.
-thread_local LibraryHold* tBoxCreation = nullptr;
-
 // Runs inside the box's own message loop: once detection is being stopped,
 // nobody is left to read the box, and ShutdownOB must not wait for a user.
 void CALLBACK DismissWhenStopping(HWND, UINT, UINT_PTR, DWORD) {
-  if (LibraryHold* creation = tBoxCreation) {
-    tBoxCreation = nullptr;
-    creation->Release();  // an unload the host began meanwhile may run in here
-  }
   if (DetectionStopping()) EnumThreadWindows(GetCurrentThreadId(), &DismissBox, 0);
 }
 
@@ -41,12 +33,8 @@ void ShowDiscoveryErrorBox() {
                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), systemText, sizeof(systemText), nullptr);
   char text[640];
   std::snprintf(text, sizeof(text), "Failed with error %d: %s", static_cast<int>(code), systemText);
-  static const TIMERPROC gatedDismiss = GatedCallback<TIMERPROC>(&DismissWhenStopping);
-  LibraryHold creation;
-  UINT_PTR timer = SetTimer(nullptr, 0, kDismissCheckMs, gatedDismiss);
-  if (timer != 0) tBoxCreation = &creation;
-  CallOutsideLibrary(&MessageBoxA, nullptr, text, "DLL Error", MB_OK);
-  tBoxCreation = nullptr;
+  UINT_PTR timer = SetTimer(nullptr, 0, kDismissCheckMs, &DismissWhenStopping);
+  MessageBoxA(nullptr, text, "DLL Error", MB_OK);
   if (timer != 0) KillTimer(nullptr, timer);
 }
 

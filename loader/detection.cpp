@@ -26,7 +26,6 @@ SRWLOCK gLock = SRWLOCK_INIT;
 CONDITION_VARIABLE gBatonFree = CONDITION_VARIABLE_INIT;
 DWORD gHolder = 0;
 int gDepth = 0;
-bool gUnloading = false;
 std::deque<Request> gLeftRequests;
 
 void Carry(Request request);
@@ -36,16 +35,16 @@ void Carry(Request request);
 // lock guards only its hand-over. Its holder waits for the worker and the
 // status window thread and calls host and module code, from which the same
 // thread may take the baton again (the running callback calling
-// ShutdownOB). A loader thread never waits for the baton, since the holder
-// may be waiting for it: it leaves its request for the holder to carry out
-// before letting go.
+// ShutdownOB). A thread of the library never waits for the baton, since the
+// holder may be waiting for that thread: it leaves its request for the
+// holder to carry out before letting go.
 class Baton {
  public:
   explicit Baton(Request request) {
     const DWORD self = GetCurrentThreadId();
     Os::ShortLock lock(gLock);
     while (gHolder != 0 && gHolder != self) {
-      if (LoaderThread::OnLoaderThread()) {
+      if (LibraryThread::OnLibraryThread()) {
         gLeftRequests.push_back(request);
         return;
       }
@@ -72,7 +71,7 @@ class Baton {
         next = gLeftRequests.front();
         gLeftRequests.pop_front();
       }
-      Os::Contain("a control request left by a loader thread", [&] { Carry(next); });
+      Os::Contain("a control request left by a library thread", [&] { Carry(next); });
     }
   }
 
@@ -81,9 +80,6 @@ class Baton {
   bool Held() const { return held_; }
 
  private:
-  // A loader thread's control path waits for the other threads and runs
-  // module and host code; let go of after the baton.
-  LibraryHold library_;
   bool held_ = false;
 };
 
@@ -96,11 +92,12 @@ void CallRunningCallback(int32_t running) {
 
 // Joins workers that stopped themselves, except the calling one.
 void JoinStoppedWorkers() {
-  std::vector<std::shared_ptr<LoaderThread>>& stopped = Loader().stoppedWorkers;
+  std::vector<std::unique_ptr<LibraryThread>>& stopped = Loader().stoppedWorkers;
   for (auto it = stopped.begin(); it != stopped.end();) {
     if ((*it)->IsCallingThread()) {
       ++it;
     } else {
+      (*it)->Join();
       it = stopped.erase(it);
     }
   }
@@ -110,24 +107,28 @@ void JoinStoppedWorkers() {
 // worker (inside its own running callback; it ends right after).
 void LetGoOfWorker() {
   LoaderState& state = Loader();
-  std::shared_ptr<LoaderThread> worker = std::move(state.worker);
-  if (worker && worker->IsCallingThread()) state.stoppedWorkers.push_back(std::move(worker));
+  std::unique_ptr<LibraryThread> worker = std::move(state.worker);
+  if (!worker) return;
+  if (worker->IsCallingThread()) {
+    state.stoppedWorkers.push_back(std::move(worker));
+  } else {
+    worker->Join();
+  }
 }
 
 void StartSteps() {
   LoaderState& state = Loader();
+  if (state.closing.load()) return;
   if (state.windowClosed.load()) Ui::ThrowInvalidArgument();
   if (state.detecting.load() || state.module.load() != nullptr) return;
   JoinStoppedWorkers();
-  // A worker that ended by itself is parked: joining it is immediate.
+  // A worker is still held only when a shutdown has just told it to stop.
   LetGoOfWorker();
 
-  Os::ShortLock lock(gLock);
-  if (gUnloading) return;
   state.detecting.store(true);
   ResetEvent(state.stopDetection.get());
   try {
-    state.worker = LoaderThread::Start(&ConnectionWorker);
+    state.worker = std::make_unique<LibraryThread>(&ConnectionWorker);
   } catch (...) {
     state.detecting.store(false);
     throw;
@@ -149,7 +150,10 @@ void ShutdownSteps(bool closeWindow) {
   StopConnectionWorker();
   ShutdownModule();
   if (!state.savedImagePath.empty()) DeleteFileA(state.savedImagePath.c_str());
-  if (closeWindow) CloseStatusWindow();
+  if (closeWindow) {
+    CloseStatusWindow();
+    JoinStoppedWorkers();
+  }
   ResetLoaderEvent(kShuttingDown);
 }
 
@@ -195,19 +199,28 @@ void StopConnectionWorker() {
 }
 
 void ReleaseModule(ShutdownModuleFn shutdown, const ModuleCallCount& calls) {
-  LibraryHold hold;  // the module's own teardown, then its unload
   LoaderState& state = Loader();
   const bool idle = state.module.load() == nullptr || WaitForModuleCalls(calls, kModuleCallsWaitMs);
   if (shutdown != nullptr) CallModuleGuarded([&] { shutdown(); });
   if (!idle) {
-    // Freeing it now would pull the code from under a host thread.
+    // Freeing it now would pull the code from under a host thread. It stays
+    // loaded for good, and so does this library, which its threads may
+    // still report into.
     state.module.store(nullptr);
+    state.heldForModule.release();
+    state.socketsForModule.release();
     return;
   }
   if (HMODULE module = state.module.exchange(nullptr)) FreeLibrary(module);
+  state.socketsForModule.reset();
+  state.heldForModule.reset();
 }
 
 void ShutdownLoader(bool closeWindow) {
+  LoaderState& state = Loader();
+  // First of all: nothing started from here on (in the running callback,
+  // say) would outlive this shutdown.
+  if (closeWindow) state.closing.store(true);
   // Before the host hears 0: a worker that has just seen the loaded report
   // must not tell it 1 afterwards.
   MarkDetectionStopping();
@@ -219,29 +232,6 @@ void ShutdownLoader(bool closeWindow) {
 void RestartDetection(int32_t port) {
   if (port == 0xFFFF) return;
   ShutdownLoader(false);
-  StartDetection(Loader().launchOption.load());
-}
-
-bool StopControlForUnload(DWORD timeoutMs) {
-  LoaderThread::BeginUnload();
-  {
-    // Before the stop: a start already past this check made its worker,
-    // which the stop below reaches; a later one makes none.
-    Os::ShortLock lock(gLock);
-    gUnloading = true;
-  }
-  MarkDetectionStopping();
-  // A loader thread may hold the baton (Reconnect); with starts refused it
-  // finishes promptly. The baton is then kept: nothing runs after unload.
-  const DWORD self = GetCurrentThreadId();
-  const ULONGLONG start = GetTickCount64();
-  Os::ShortLock lock(gLock);
-  while (gHolder != 0 && gHolder != self) {
-    const ULONGLONG waited = GetTickCount64() - start;
-    if (waited >= timeoutMs) return false;
-    SleepConditionVariableSRW(&gBatonFree, &gLock, static_cast<DWORD>(timeoutMs - waited), 0);
-  }
-  gHolder = self;
-  ++gDepth;
-  return true;
+  // The running callback may have closed the library meanwhile.
+  if (!Loader().closing.load()) StartDetection(Loader().launchOption.load());
 }

@@ -13,7 +13,9 @@
 void StartDetection(int32_t launchOption);
 // Clears the detection flag, then joins the worker.
 void StopConnectionWorker();
-// Stops everything detection started; closes the status window on request.
+// Stops everything detection started; with closeWindow, also closes the
+// status window and waits until every thread of the library has ended
+// (except the calling one, which ends as its handler or callback returns).
 void ShutdownLoader(bool closeWindow);
 // Shutdown without closing the window, then a new start with the stored
 // launch option; the port 65535 means "do nothing at all".
@@ -23,10 +25,6 @@ void RestartDetection(int32_t port);
 // module (counted on calls, the count the unbind retired), then calls
 // shutdown (the module's own ShutdownOB, taken from the table before it was
 // emptied; null for a module never launched) under the fault guard, then
-// frees the module, unless a call is hung inside it: it then stays loaded.
+// frees the module and lets go of the library's reference for it, unless a
+// call is hung inside it: both then stay loaded for good.
 void ReleaseModule(ShutdownModuleFn shutdown, const ModuleCallCount& calls);
-
-// Unload: nothing starts from here on, the worker is told to stop, and the
-// control paths' turn is taken for good. False when a loader thread still
-// held it after timeoutMs.
-bool StopControlForUnload(DWORD timeoutMs);

@@ -7,7 +7,8 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   return Os::Contain("the library entry point", FALSE, [&]() -> BOOL {
     switch (reason) {
       case DLL_PROCESS_ATTACH:
-        return InitInstance() ? TRUE : FALSE;
+        InitInstance();
+        return TRUE;
       case DLL_PROCESS_DETACH:
         ExitInstance(reserved != nullptr);
         return TRUE;

@@ -22,9 +22,7 @@ IxaBool SendCommand(const char* name, Send&& send) {
 
 extern "C" {
 
-// The bodies of the control exports (host_calls.cpp), each given the one
-// argument word its export was called with.
-int32_t StartDetectExtBody(int32_t launchOption) {
+int32_t IXA_CALL StartDetectExt(int32_t launchOption) {
   // A closed status window (the invalid-argument error) or a worker that
   // could not be made leaves detection off; either way the answer is 1.
   return Os::Contain("StartDetectExt", 1, [&] {
@@ -33,11 +31,10 @@ int32_t StartDetectExtBody(int32_t launchOption) {
   });
 }
 
-int32_t StartDetectBody(int32_t) { return StartDetectExtBody(0); }
+int32_t IXA_CALL StartDetect(void) { return StartDetectExt(0); }
 
-int32_t ShutdownOBBody(IxaBool closeWindow) {
+void IXA_CALL ShutdownOB(IxaBool closeWindow) {
   Os::Contain("ShutdownOB", [&] { ShutdownLoader(closeWindow != 0); });
-  return 0;
 }
 
 void IXA_CALL SetRunningCallback(IxaRunningCallback callback) {

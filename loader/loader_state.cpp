@@ -10,8 +10,8 @@ const char* const kLoaderEventNames[kEventCount] = {
 };
 
 namespace {
-// Heap-held so that unloading decides its fate: destroyed when every loader
-// thread has ended, left alone when one could not be ended.
+// Heap-held and destroyed only by an unload, never at process exit, when
+// the threads that used it were ended wherever they were.
 LoaderState* gState = nullptr;
 }  // namespace
 

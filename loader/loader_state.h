@@ -8,11 +8,13 @@
 
 #include <windows.h>
 
-#include "loader/loader_thread.h"
+#include "loader/library_thread.h"
 #include "loader/patch_nodes.h"
 #include "loader/processor_table.h"
 #include "os/oslock.h"
 #include "os/win32/handle.h"
+#include "os/win32/unique_library.h"
+#include "os/win32/unique_socket.h"
 
 class CIxaConfigDialog;
 
@@ -26,21 +28,24 @@ extern const char* const kLoaderEventNames[kEventCount];
 
 // The one process-wide record of the loader core. Fields that several
 // threads touch are single atomic values; the control paths (start,
-// shutdown, restart, unload) take turns (detection.cpp), and the order of
-// their steps keeps the other threads apart.
+// shutdown, restart) take turns (detection.cpp), and the order of their
+// steps keeps the other threads apart.
 struct LoaderState {
-  // Kept until unload, even once closed: module threads may still read it
-  // when they report.
+  // Kept until unload, even once closed: a handler of the window may still
+  // read it on its way out.
   std::unique_ptr<CIxaConfigDialog> statusWindow;
   std::atomic<bool> windowClosed{false};
-  std::shared_ptr<LoaderThread> statusWindowThread;
-  // Set once the status window exists, or its run is over: reports made
-  // earlier would be dropped, the module's loaded report among them.
+  // Set as ShutdownOB(1) begins: no thread is started after that.
+  std::atomic<bool> closing{false};
+  std::unique_ptr<LibraryThread> statusWindowThread;
+  // Set once the status window exists with its settings read, or its run is
+  // over: reports made earlier would be dropped, the module's loaded report
+  // among them.
   Os::UniqueHandle windowStarted{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  std::shared_ptr<LoaderThread> worker;
+  std::unique_ptr<LibraryThread> worker;
   // Workers that stopped detection from inside their own running callback;
   // they end on their own and are joined later.
-  std::vector<std::shared_ptr<LoaderThread>> stoppedWorkers;
+  std::vector<std::unique_ptr<LibraryThread>> stoppedWorkers;
   std::atomic<bool> detecting{false};
   // Set whenever the detection flag is cleared, so the worker's waits end at once.
   Os::UniqueHandle stopDetection{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -49,6 +54,10 @@ struct LoaderState {
   Os::UniqueHandle moduleLoaded{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   std::atomic<int32_t> launchOption{0};
   std::atomic<HMODULE> module{nullptr};
+  // This library, held while the module is loaded: its threads report into
+  // ReportStatus whenever they like.
+  Os::UniqueLibrary heldForModule;
+  Os::UniqueSocketsStartup socketsForModule;
   std::string savedImagePath;
   ProcessorTable table;
   Os::CriticalSection nodesLock;  // the worker replaces the table while the window re-resolves
@@ -60,7 +69,7 @@ struct LoaderState {
 
 // Created on first use (library load, or a test).
 LoaderState& Loader();
-// Unload only, once no thread of the loader can touch the state any more.
+// Unload only, once no thread of the loader is left to touch the state.
 void DestroyLoaderState();
 
 // Signals or resets one of the loader's named events.

@@ -1,7 +1,5 @@
 #include "loader/socket_wait.h"
 
-#include "loader/loader_thread.h"
-
 #include "loader/loader_state.h"
 #include "os/win32/handle.h"
 
@@ -44,7 +42,4 @@ bool WaitForStop(DWORD timeoutMs) {
   return WaitForSingleObject(Loader().stopDetection.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
-SOCKET OpenSocket(int type, int protocol) {
-  LibraryHold hold;
-  return socket(AF_INET, type, protocol);
-}
+SOCKET OpenSocket(int type, int protocol) { return socket(AF_INET, type, protocol); }

@@ -12,8 +12,7 @@ constexpr DWORD kNoTimeLimit = INFINITE;
 enum class SocketReadiness { Readable, Writable };
 enum class WaitResult { Ready, TimedOut, Stopped, Failed };
 
-// socket(AF_INET, type, protocol): the first socket of a process may load
-// the network provider's library, so it is made under a library hold.
+// socket(AF_INET, type, protocol).
 SOCKET OpenSocket(int type, int protocol);
 
 // True once StopConnectionWorker has cleared the detection flag.

@@ -1,15 +1,11 @@
 #pragma once
 
-#include <windows.h>
-
 // The status window's object and thread, owned by the loader state.
 
-// Constructs the window object and starts its thread (once per load; a
-// closed window is replaced).
+// Constructs the window object and starts its thread (at load).
 void OpenStatusWindow();
-// Ends the window's run and joins its thread (later, when called on that
-// thread). The object stays until unload: module threads may still read it.
+// Ends the window's run and waits until its thread has ended; on that
+// thread itself (a handler calling ShutdownOB(1) through the running
+// callback) the run ends once the handler returns. The object stays until
+// unload: the thread may still use it on its way out.
 void CloseStatusWindow();
-// Unload path: ends the window's run without joining its thread (the system
-// holds the loader lock). False when the thread could not be ended in time.
-bool CloseStatusWindowForUnload(DWORD timeoutMs);

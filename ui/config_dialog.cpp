@@ -8,9 +8,7 @@
 #include <shellapi.h>
 
 #include "loader/detection.h"
-#include "loader/lingering_code.h"
 #include "loader/loader_state.h"
-#include "loader/loader_thread.h"
 #include "loader/processor_table.h"
 #include "ui/patch_table.h"
 #include "ui/resource.h"
@@ -30,7 +28,9 @@ static_assert(NOTIFYICONDATAA_V3_SIZE == (sizeof(void*) == 4 ? 504 : 520), "tray
 
 }  // namespace
 
-CIxaConfigDialog::CIxaConfigDialog(HWND parent) : Ui::Dialog(IDD_STATUS_WINDOW, parent) {
+CIxaConfigDialog::CIxaConfigDialog(HWND parent) : Ui::Dialog(IDD_STATUS_WINDOW, parent) { SetDefaultPatch(); }
+
+void CIxaConfigDialog::PrepareRun() {
   uint32_t port;
   if (ReadPort(&port)) {
     port_.store(port);
@@ -38,9 +38,11 @@ CIxaConfigDialog::CIxaConfigDialog(HWND parent) : Ui::Dialog(IDD_STATUS_WINDOW, 
     port_.store(kDefaultPort);
     WritePort(kDefaultPort);
   }
-  SetDefaultPatch();
-  // Here, not at window creation: see Ui::FindResourceData.
   for (int state = 0; state < kTrayStateCount; ++state) trayIcons_[state] = Ui::LoadSmallIcon(kTrayIconIds[state]);
+}
+
+void CIxaConfigDialog::EndRun() {
+  for (Ui::UniqueIcon& icon : trayIcons_) icon.reset();
 }
 
 void CIxaConfigDialog::BindControls() {
@@ -80,8 +82,6 @@ BOOL CIxaConfigDialog::OnInitDialog() {
 }
 
 BOOL CIxaConfigDialog::SetTrayIcon(DWORD operation, TrayState state) {
-  // The shell answers in its own time, with this window still ours.
-  LibraryHold hold;
   NOTIFYICONDATAA data;
   std::memset(&data, 0, sizeof(data));
   data.cbSize = NOTIFYICONDATAA_V3_SIZE;
@@ -91,36 +91,7 @@ BOOL CIxaConfigDialog::SetTrayIcon(DWORD operation, TrayState state) {
   data.uCallbackMessage = kTrayMessage;
   data.hIcon = trayIcons_[state].get();
   std::snprintf(data.szTip, sizeof(data.szTip), "%s", kTrayTip);
-  const BOOL done = Shell_NotifyIconA(operation, &data);
-  if (operation == NIM_ADD) {
-    trayOwner_ = data.hWnd;
-    RemoveTrayIconAsThreadEnds();
-  }
-  return done;
-}
-
-void CIxaConfigDialog::FillTrayRemoval(NOTIFYICONDATAA* data) const {
-  std::memset(data, 0, sizeof(*data));
-  data->cbSize = NOTIFYICONDATAA_V3_SIZE;
-  data->hWnd = trayOwner_;
-  data->uID = kTrayIconId;
-}
-
-void CIxaConfigDialog::RemoveTrayIcon() {
-  if (trayOwner_ == nullptr) return;
-  NOTIFYICONDATAA data;
-  FillTrayRemoval(&data);
-  trayOwner_ = nullptr;
-  CallAsThreadEnds(nullptr, 0, 0);  // removed here instead
-  CallOutsideLibrary(&Shell_NotifyIconA, NIM_DELETE, &data);
-}
-
-void CIxaConfigDialog::RemoveTrayIconAsThreadEnds() {
-  const LingeringCode* lingering = Lingering();
-  if (trayOwner_ == nullptr || lingering == nullptr || lingering->lastCallDataSize < sizeof(NOTIFYICONDATAA)) return;
-  auto* data = reinterpret_cast<NOTIFYICONDATAA*>(lingering->lastCallData);
-  FillTrayRemoval(data);
-  CallAsThreadEnds(reinterpret_cast<const void*>(&Shell_NotifyIconA), NIM_DELETE, reinterpret_cast<uintptr_t>(data));
+  return Shell_NotifyIconA(operation, &data);
 }
 
 void CIxaConfigDialog::PlaceWindow() {
@@ -201,6 +172,9 @@ bool CIxaConfigDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
       if (wParam != SIZE_MINIMIZED) return false;
       Hide();
       return true;
+    case WM_DESTROY:
+      SetTrayIcon(NIM_DELETE, kTrayProduct);
+      return false;
     default:
       return false;
   }

@@ -27,9 +27,15 @@ constexpr uint32_t kDefaultPort = 6600;
 // Other threads reach it only by posting messages and by RequestEnd.
 class CIxaConfigDialog : public Ui::Dialog {
  public:
-  // Reads the port setting (storing 6600 when it is missing) and resets the
-  // patch table to its defaults.
+  // Resets the patch table to its defaults; touches neither the settings
+  // nor the system's windows (it is made while the library loads).
   explicit CIxaConfigDialog(HWND parent = nullptr);
+
+  // On the window's thread, before its run: reads the port setting
+  // (storing 6600 when it is missing) and loads the tray icons.
+  void PrepareRun();
+  // After the run, on the same thread: lets go of the icons.
+  void EndRun();
 
   // The discovery port; the connection worker reads it once per attempt.
   uint32_t Port() const { return port_.load(); }
@@ -43,11 +49,6 @@ class CIxaConfigDialog : public Ui::Dialog {
   // Stops at the first missing value; what was read before it stays.
   bool ReadPatchTable();
   bool WritePatchTable();
-
-  // After the run, on the window's thread: the icon's removal waits for the
-  // shell, so it is made once no window of ours is left for the system to
-  // call into, and an unload may leave the thread behind in it.
-  void RemoveTrayIcon();
 
  protected:
   BOOL OnInitDialog() override;
@@ -65,12 +66,6 @@ class CIxaConfigDialog : public Ui::Dialog {
 
   void BindControls();
   BOOL SetTrayIcon(DWORD operation, TrayState state);
-  // Fills the icon's removal record.
-  void FillTrayRemoval(NOTIFYICONDATAA* data) const;
-  // While the icon shows: should an unload abandon the window's thread, or
-  // run on it holding the loader lock, the icon is removed as the thread
-  // ends, after the unload.
-  void RemoveTrayIconAsThreadEnds();
   void PlaceWindow();
   void ShowStatus(WPARAM code, const char* text);
   void Hide();
@@ -88,7 +83,6 @@ class CIxaConfigDialog : public Ui::Dialog {
   std::atomic<uint32_t> port_{kDefaultPort};
   uint32_t userNumber_ = 1;
   Ui::UniqueIcon trayIcons_[kTrayStateCount];
-  HWND trayOwner_ = nullptr;  // the window the icon was added for
   // Levels SOFTWARE, Quennel Systems, Corvane III Orb; open only during one
   // settings operation.
   Os::UniqueRegistryKey settingsKeys_[3];

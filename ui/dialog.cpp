@@ -8,11 +8,6 @@ namespace Ui {
 namespace {
 // Posted by RequestEnd; private to this layer.
 constexpr UINT kRequestEndMessage = WM_APP + 0x3F0;
-// Fires once the dialog's loop has first gone idle, having shown and
-// activated the window (where the system may load libraries): the creation
-// hold ends then.
-constexpr UINT_PTR kCreatedTimer = 0x3F1;
-constexpr UINT kCreatedTimerMs = 10;
 }  // namespace
 
 Dialog::Dialog(int templateId, HWND parent)
@@ -22,25 +17,13 @@ Dialog::Dialog(int templateId, HWND parent)
 
 INT_PTR Dialog::DoModal() {
   if (template_.data == nullptr) return -1;
-  static const DLGPROC gatedProc = GatedCallback<DLGPROC>(&DialogProc);
-  LibraryHold creation;
-  creationHold_ = &creation;
-  // The loop runs outside the library: an unload can abandon a thread the
-  // system keeps waiting there (a library it loads for the window).
-  const auto result = static_cast<INT_PTR>(CallOutsideLibrary(&DialogBoxIndirectParamW, ModuleInstance(),
-                                                              static_cast<const DLGTEMPLATE*>(template_.data),
-                                                              parent_, gatedProc, reinterpret_cast<LPARAM>(this)));
-  creationHold_ = nullptr;
-  return result;
+  return DialogBoxIndirectParamW(ModuleInstance(), static_cast<const DLGTEMPLATE*>(template_.data), parent_,
+                                 &DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 void Dialog::EndDialog(INT_PTR result) {
   EndNestedDialogs();
   ::EndDialog(hwnd_.load(), result);
-}
-
-void Dialog::DestroyNow() {
-  if (HWND hwnd = hwnd_.load()) DestroyWindow(hwnd);
 }
 
 void Dialog::RequestEnd(INT_PTR result) {
@@ -75,19 +58,11 @@ INT_PTR Dialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     self->hwnd_.store(hwnd);
     LoadListItems(hwnd, self->listItems_);
     BOOL focusDefault = self->OnInitDialog();
-    SetTimer(hwnd, kCreatedTimer, kCreatedTimerMs, nullptr);
     self->EndIfRequested();
     return focusDefault;
   }
   self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   if (self == nullptr) return FALSE;
-
-  if (message == WM_TIMER && wParam == kCreatedTimer) {
-    KillTimer(hwnd, kCreatedTimer);
-    // An unload the host began meanwhile may run in here.
-    if (self->creationHold_ != nullptr) self->creationHold_->Release();
-    return TRUE;
-  }
 
   if (message == kRequestEndMessage) {
     self->EndIfRequested();

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include "loader/loader_thread.h"
 #include "ui/ui_module.h"
 
 namespace Ui {
@@ -29,9 +28,6 @@ class Dialog {
   // window exists (the run then ends right after its initialisation).
   void RequestEnd(INT_PTR result);
   HWND GetSafeHwnd() const { return hwnd_.load(); }
-  // On the dialog's own thread, when its modal loop will not run again (an
-  // unload inside one of its handlers): destroys the window at once.
-  void DestroyNow();
 
  protected:
   // Runs after the lists received their items; binds controls and fills them.
@@ -50,9 +46,6 @@ class Dialog {
 
   void EndIfRequested();
 
-  // Making, showing and activating the window may wait for the loader lock:
-  // the library is held until the dialog's loop first goes idle.
-  LibraryHold* creationHold_ = nullptr;
   ResourceData template_;
   ResourceData listItems_;
   HWND parent_;

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "loader/loader_thread.h"
 
 namespace {
 constexpr int kValueChars = 7;
@@ -11,12 +10,11 @@ constexpr int kValueChars = 7;
 
 void CNumericEdit::Subclass(HWND dialog, int id) {
   Bind(dialog, id);
-  static const WNDPROC gatedFilter = GatedCallback<WNDPROC>(&FilterProc, &DefWindowProcW);
   HWND edit = GetSafeHwnd();
   // The edit's own procedure is kept with the window, for the filter to
   // pass on to.
   SetWindowLongPtrW(edit, GWLP_USERDATA,
-                    SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gatedFilter)));
+                    SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FilterProc)));
 }
 
 void CNumericEdit::SetValue(uint32_t value) {

@@ -16,10 +16,7 @@ struct ResourceData {
   const void* data = nullptr;
   size_t size = 0;
 };
-// Empty when the module has no such resource. Resource look-ups take the
-// system's loader lock, so windows look theirs up when they are constructed
-// (for the status window: while the library loads), not on their thread,
-// which an unload must be able to end while it holds that lock.
+// Empty when the module has no such resource.
 ResourceData FindResourceData(int id, const wchar_t* type);
 
 // The window layer's invalid-argument error.

@@ -110,8 +110,6 @@ bool Thread::Join() {
 
 uint32_t Thread::GetId() const { return record_->id; }
 
-void* Thread::NativeHandle() const { return record_->handle.get(); }
-
 void Thread::Abandon() {
   if (!record_->handle) return;
   RemoveThreadName(record_->id);

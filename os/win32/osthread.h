@@ -38,10 +38,8 @@ class Thread {
     return id;
   }
 
-  // The thread handle, still owned by this object (0 once joined).
-  void* NativeHandle() const;
-  // Closes the handle without waiting, for the library's unload and process
-  // exit paths where the thread can only end after the caller returns.
+  // Closes the handle without waiting, for an owner that must not wait (the
+  // library's unload, where its threads have ended or are the caller).
   void Abandon();
 
  private:

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "loader/lingering_code.h"
+#include "loader/library_thread.h"
 #include "os/osthreadname.h"
 #include "os/win32/osthread.h"
 
@@ -92,57 +92,22 @@ TEST(Thread, DestructionWaitsForTheProcedureAndJoinIsRepeatable) {
   releaser.join();
 }
 
-}  // namespace
+std::atomic<int> gSeenOnLibraryThread{-1};
 
-namespace {
-
-unsigned __stdcall ReturnSeven(void* argument) {
-  static_cast<std::atomic<bool>*>(argument)->store(true);
-  return 7;
+unsigned __stdcall NoteWhereItRuns(void*) {
+  Sleep(50);
+  gSeenOnLibraryThread = LibraryThread::OnLibraryThread() ? 1 : 0;
+  return 0;
 }
 
-// A loader thread starts through the lingering start code: it runs its
-// procedure, or, abandoned by an unload before it ran, ends there at once.
-TEST(Thread, TheLingeringStartRunsTheProcedureUnlessAbandonedFirst) {
-  for (bool abandoned : {false, true}) {
-    SCOPED_TRACE(abandoned ? "abandoned" : "entered");
-    std::atomic<bool> ran{false};
-    ThreadStart* start = ClaimThreadStart(&ReturnSeven, &ran);
-    ASSERT_NE(start, nullptr);
-    if (abandoned) start->state = kThreadAbandoned;
-    HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(Lingering()->threadStart),
-                                 start, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    GetExitCodeThread(thread, &code);
-    CloseHandle(thread);
-    EXPECT_EQ(code, abandoned ? 0u : 7u);
-    EXPECT_EQ(ran.load(), !abandoned);
-    EXPECT_EQ(start->state, abandoned ? kThreadAbandoned : kThreadEntered);
-    ReleaseThreadStart(start);
-  }
+// A thread of the library runs its procedure knowing it is one, and Join
+// waits for it; the host's threads are not.
+TEST(Thread, ALibraryThreadRunsItsProcedureAndIsJoined) {
+  LibraryThread thread(&NoteWhereItRuns);
+  EXPECT_FALSE(thread.IsCallingThread());
+  thread.Join();
+  EXPECT_EQ(gSeenOnLibraryThread.load(), 1);
+  EXPECT_FALSE(LibraryThread::OnLibraryThread());
 }
-
-#if defined(__x86_64__)
-// The forwarder's frame unwinds to its caller, so an exception raised below
-// it (in a report) can be dispatched through it.
-TEST(LingeringCode, TheForwarderFrameUnwindsToItsCaller) {
-  const auto call = reinterpret_cast<DWORD64>(Lingering()->forwarder) + 20;  // past the prolog
-  DWORD64 base = 0;
-  PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(call, &base, nullptr);
-  ASSERT_NE(entry, nullptr);
-  DWORD64 stack[8] = {};
-  stack[5] = 0x123456;  // the caller's return address, above the 40-byte frame
-  CONTEXT context{};
-  context.Rip = call;
-  context.Rsp = reinterpret_cast<DWORD64>(&stack[0]);
-  void* handlerData = nullptr;
-  DWORD64 frame = 0;
-  RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, call, entry, &context, &handlerData, &frame, nullptr);
-  EXPECT_EQ(context.Rip, 0x123456u);
-  EXPECT_EQ(context.Rsp, reinterpret_cast<DWORD64>(&stack[6]));
-}
-#endif
 
 }  // namespace

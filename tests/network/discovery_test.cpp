@@ -73,46 +73,19 @@ INSTANTIATE_TEST_SUITE_P(Replies, WrongReply, testing::Values("echo", "short-rep
                            return name;
                          });
 
-// Undoes every Windows Sockets start-up of this process, the library's
-// included, so the worker cannot create its discovery socket; gives them
-// back when destroyed.
-class SocketsWithdrawn {
- public:
-  SocketsWithdrawn() {
-    while (WSACleanup() == 0) ++withdrawn_;
-  }
-  ~SocketsWithdrawn() { Restore(); }
-  void Restore() {
-    WSADATA data;
-    for (; withdrawn_ > 0; --withdrawn_) WSAStartup(MAKEWORD(2, 0), &data);
-  }
-  int Count() const { return withdrawn_; }
-
- private:
-  int withdrawn_ = 0;
-};
-
-HWND WaitForErrorBox() {
-  HWND box = nullptr;
-  testing_support::WaitUntil([&] { return (box = testing_support::FindOwnWindow("DLL Error")) != nullptr; }, 10000);
-  return box;
-}
-
 TEST(Discovery, SocketFailureShowsTheErrorBoxAndDiscoveryGoesOnAfterIt) {
   Host host;
   ASSERT_NE(host.window, nullptr);
-  Simulator console(host.Port(), {});
-  ASSERT_TRUE(console.Ready()) << console.Log();
-  SocketsWithdrawn withdrawn;
-  ASSERT_GT(withdrawn.Count(), 0);
-  host.StartDetect();
-  HWND box = WaitForErrorBox();
+  std::unique_ptr<SocketsWithdrawn> withdrawn;
+  HWND box = StartIntoTheErrorBox(host, &withdrawn);
   ASSERT_NE(box, nullptr);
+  ASSERT_GT(withdrawn->Count(), 0);
   EXPECT_EQ(testing_support::ControlText(box, kMessageBoxText).rfind("Failed with error 10093: ", 0), 0u)
       << testing_support::ControlText(box, kMessageBoxText);
-  EXPECT_EQ(console.Count("discovery request"), 0);
 
-  withdrawn.Restore();
+  Simulator console(host.Port(), {});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  withdrawn->Restore();
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   EXPECT_TRUE(host.WaitRunning()) << host.Line(kInfoLine) << "\n" << console.Log();
 }
@@ -120,9 +93,8 @@ TEST(Discovery, SocketFailureShowsTheErrorBoxAndDiscoveryGoesOnAfterIt) {
 TEST(Discovery, ShutdownDismissesTheErrorBox) {
   Host host;
   ASSERT_NE(host.window, nullptr);
-  SocketsWithdrawn withdrawn;
-  host.StartDetect();
-  HWND box = WaitForErrorBox();
+  std::unique_ptr<SocketsWithdrawn> withdrawn;
+  HWND box = StartIntoTheErrorBox(host, &withdrawn);
   ASSERT_NE(box, nullptr);
   EXPECT_LT(host.TimedShutdown(), kPromptShutdownMs);
   EXPECT_FALSE(IsWindow(box));

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <winsock2.h>
+
 #include "tests/support/test_support.h"
 #include "tools/processor_module/test_api.h"
 
@@ -129,6 +131,55 @@ double Host::TimedShutdown() {
 
 bool Host::WaitRunning(int ones, DWORD timeoutMs) const {
   return testing_support::WaitUntil([&] { return gRunning.ones.load() >= ones; }, timeoutMs);
+}
+
+SocketsWithdrawn::SocketsWithdrawn() {
+  while (WSACleanup() == 0) ++withdrawn_;
+}
+
+void SocketsWithdrawn::Restore() {
+  WSADATA data;
+  for (; withdrawn_ > 0; --withdrawn_) WSAStartup(MAKEWORD(2, 0), &data);
+}
+
+HWND StartIntoTheErrorBox(Host& host, std::unique_ptr<SocketsWithdrawn>* withdrawn) {
+  host.StartDetect();
+  // The worker starts Windows Sockets before it scans.
+  if (!host.WaitForLine(kInfoLine, "Scanning port " + std::to_string(host.Port()) + "...")) return nullptr;
+  *withdrawn = std::make_unique<SocketsWithdrawn>();
+  HWND box = nullptr;
+  testing_support::WaitUntil([&] { return (box = testing_support::FindOwnWindow("DLL Error")) != nullptr; },
+                             kRunningTimeoutMs);
+  return box;
+}
+
+const char* const kHostStates[7] = {"idle",    "searching",         "transfer stalled", "waiting for the loaded report",
+                                    "running", "Patch dialog open", "DLL Error box"};
+
+bool ReachState(Host& host, const std::string& state, std::unique_ptr<Simulator>* console,
+                std::unique_ptr<SocketsWithdrawn>* withdrawn) {
+  if (host.window == nullptr) return false;
+  if (state == "idle") return true;
+  if (state == "DLL Error box") return StartIntoTheErrorBox(host, withdrawn) != nullptr;
+  std::vector<std::string> arguments;
+  if (state == "searching") arguments = {"--fault", "silent"};
+  if (state == "transfer stalled") arguments = {"--fault", "stall"};
+  if (state == "waiting for the loaded report") arguments = {"--module", "processor_module_never_loaded.dll"};
+  *console = std::make_unique<Simulator>(host.Port(), arguments);
+  if (!(*console)->Ready()) return false;
+  host.StartDetect();
+  if (state == "searching") return (*console)->WaitFor("discovery request", kRunningTimeoutMs);
+  if (state == "transfer stalled") return (*console)->WaitFor("stalling", kRunningTimeoutMs);
+  if (state == "waiting for the loaded report") {
+    return testing_support::WaitUntil([] { return ModuleCallLog().find("LaunchOBExt") != std::string::npos; },
+                                      kRunningTimeoutMs);
+  }
+  if (!host.WaitRunning()) return false;
+  if (state == "running") return true;
+  PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(kPatchButton, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(host.window, kPatchButton)));
+  return testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Patch") != nullptr; },
+                                    kTextTimeoutMs);
 }
 
 HMODULE LoadedModule() { return GetModuleHandleA("Ixa.dll"); }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ constexpr int kStatusLine = 1005;
 constexpr int kSessionLine = 1006;
 constexpr int kInfoLine = 1007;
 constexpr int kReconnectButton = 1072;
+constexpr int kPatchButton = 1070;
 
 // Far above any real wait: only a hang or a lost step trips these.
 constexpr DWORD kRunningTimeoutMs = 20000;
@@ -83,6 +85,35 @@ class Host {
   double TimedShutdown();
   bool WaitRunning(int ones = 1, DWORD timeoutMs = kRunningTimeoutMs) const;
 };
+
+// Undoes every Windows Sockets start-up of this process, the worker's
+// included, so that the worker's next discovery socket cannot be made;
+// gives them back when restored or destroyed.
+class SocketsWithdrawn {
+ public:
+  SocketsWithdrawn();
+  ~SocketsWithdrawn() { Restore(); }
+  SocketsWithdrawn(const SocketsWithdrawn&) = delete;
+  SocketsWithdrawn& operator=(const SocketsWithdrawn&) = delete;
+  void Restore();
+  int Count() const { return withdrawn_; }
+
+ private:
+  int withdrawn_ = 0;
+};
+
+// Starts detection and, once the worker is scanning, withdraws the sockets
+// under it: its next attempt shows the "DLL Error" box. The box, or null.
+HWND StartIntoTheErrorBox(Host& host, std::unique_ptr<SocketsWithdrawn>* withdrawn);
+
+// Brings a freshly loaded host to a state of its worker and window:
+// "idle", "searching", "transfer stalled", "waiting for the loaded report",
+// "running", "Patch dialog open" or "DLL Error box". A simulator it needs is
+// made in *console, sockets it withdraws in *withdrawn. False when the state
+// was not reached.
+bool ReachState(Host& host, const std::string& state, std::unique_ptr<Simulator>* console,
+                std::unique_ptr<SocketsWithdrawn>* withdrawn);
+extern const char* const kHostStates[7];
 
 // The stand-in module as loaded by the library ("Ixa.dll"), or none.
 HMODULE LoadedModule();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "tests/network/network_support.h"
@@ -144,67 +145,117 @@ TEST(ShutdownFromTheHost, AModuleFaultingInItsOwnShutdownIsStillUnloaded) {
   EXPECT_TRUE(host.WaitForLine(kInfoLine, "Shutting down connection..."));
 }
 
-// A window its abandoned thread still closes may outlast the unmapping for
-// a moment; the next load's window must not be taken for it.
-bool OldWindowGone() {
-  return testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Vexa Visualiser") == nullptr; }, 10000);
+bool LibraryMapped() { return GetModuleHandleA("IxaLoader.dll") != nullptr; }
+
+std::atomic<bool> gCallbackReturned{false};
+
+void IXA_CALL ShutDownAndCloseOnceRunning(int32_t running) {
+  RecordRunning(running);
+  if (running != 1) return;
+  gCallbackHost->ShutdownOB(1);
+  gCallbackReturned = true;
 }
 
-// Unloading without ShutdownOB leaves the module running; a report from one
-// of its threads afterwards must not reach the unmapped library.
-TEST(UnloadWithTheModuleRunningChild, AReportAfterTheUnloadIsHarmless) {
+
+// ShutdownOB(1) on the worker cannot wait for the worker itself: it ends as
+// the callback returns, and the library goes with the host's free.
+TEST(ShutdownFromTheHost, WithCloseInsideTheRunningCallbackUnmapsOnceTheWorkerHasEnded) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  gCallbackHost = &host;
+  gCallbackReturned = false;
+  host.SetRunningCallback(&ShutDownAndCloseOnceRunning);
+  host.StartDetect();
+  ASSERT_TRUE(testing_support::WaitUntil([] { return gCallbackReturned.load(); }, kRunningTimeoutMs))
+      << host.Line(kInfoLine);
+  EXPECT_EQ(gRunning.zeros.load(), 1);
+  EXPECT_FALSE(IsWindow(host.window));
+  FreeLibrary(host.dll);
+  host.dll = nullptr;
+  EXPECT_TRUE(testing_support::WaitUntil([] { return !LibraryMapped(); }, 10000));
+}
+
+// Shut down with close, then freed, wherever the worker is: nothing of the
+// library is left as FreeLibrary returns, and no code was made at run time.
+TEST(ShutdownWithClose, InEveryStateTheFreeThatFollowsUnmapsTheLibrary) {
+  const int threads = testing_support::CountThreads();
+  for (const char* state : kHostStates) {
+    SCOPED_TRACE(state);
+    const size_t executableBefore = testing_support::PrivateExecutableBytes();
+    Host host;
+    std::unique_ptr<Simulator> console;
+    std::unique_ptr<SocketsWithdrawn> withdrawn;
+    ASSERT_TRUE(ReachState(host, state, &console, &withdrawn)) << host.Line(kInfoLine);
+    EXPECT_LE(testing_support::PrivateExecutableBytes(), executableBefore);
+    host.ShutdownOB(1);
+    FreeLibrary(host.dll);
+    host.dll = nullptr;
+    EXPECT_FALSE(LibraryMapped());
+  }
+  // The system's own thread-pool workers idle out after about 5 s.
+  EXPECT_TRUE(testing_support::WaitUntil([&] { return testing_support::CountThreads() <= threads; }, 10000));
+}
+
+constexpr int kHostExitCode = 42;
+constexpr char kExitStateVariable[] = "IXA_EXIT_STATE";
+
+// The host ends its process with the library in the state named in the
+// environment, never shut down.
+TEST(ProcessExitChild, TheHostEndsItsProcessInTheNamedState) {
   if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
+  char state[64] = "";
+  GetEnvironmentVariableA(kExitStateVariable, state, sizeof(state));
+  // Left as they are to the end; the simulator goes with the statics.
+  static Host* host = new Host;
+  static std::unique_ptr<Simulator> console;
+  static std::unique_ptr<SocketsWithdrawn> withdrawn;
+  ASSERT_TRUE(ReachState(*host, state, &console, &withdrawn));
+  std::exit(kHostExitCode);
+}
+
+TEST(ProcessExit, InEveryStateTheProcessEndsWithTheHostsCode) {
+  for (const char* state : kHostStates) {
+    SetEnvironmentVariableA(kExitStateVariable, state);
+    EXPECT_EQ(testing_support::RunTestsInChild("ProcessExitChild.*", 60000), kHostExitCode) << state;
+  }
+  SetEnvironmentVariableA(kExitStateVariable, nullptr);
+}
+
+// A host thread's module call that does not come back within ShutdownOB's
+// wait: the module stays loaded, and so does the library its threads report
+// into, for the rest of the process.
+TEST(LifetimeChild, AModuleCallThatDoesNotReturnKeepsTheLibraryLoadedForItsReports) {
+  if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
+  SetEnvironmentVariableA("IXA_MODULE_SEND_MS", "6000");
   Host host;
   ASSERT_NE(host.window, nullptr);
   Simulator console(host.Port(), {});
   ASSERT_TRUE(console.Ready()) << console.Log();
   host.StartDetect();
   ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+  std::thread stuck([&] { host.SelectFixture(1); });
+  char flag[4];
+  ASSERT_TRUE(testing_support::WaitUntil(
+      [&] { return GetEnvironmentVariableA(kInSendVariable, flag, sizeof(flag)) > 0; }, kRunningTimeoutMs));
   auto reportLater = reinterpret_cast<TestReportLaterFn>(
       reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportLater")));
   ASSERT_NE(reportLater, nullptr);
-  reportLater(300, 0, "after the unload");
+  host.ShutdownOB(1);
+  reportLater(100, 0, "after the free");
   FreeLibrary(host.dll);
   host.dll = nullptr;
-  Sleep(1000);
-  EXPECT_TRUE(OldWindowGone());
+  EXPECT_TRUE(LibraryMapped());
   EXPECT_NE(LoadedModule(), nullptr);
-  EXPECT_NE(GetFileAttributesA(ImagePath().c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(testing_support::WaitUntil(
+      [&] { return GetEnvironmentVariableA(kLateReportedVariable, flag, sizeof(flag)) > 0; }, kRunningTimeoutMs));
+  stuck.join();
+  EXPECT_TRUE(LibraryMapped());
 }
 
-// The window's thread holds the library through a Reconnect and while it
-// makes the Patch dialog; the unload then runs there as it lets go.
-TEST(UnloadWithTheModuleRunningChild, AFreeDuringReconnectOrWithThePatchDialogOpenUnmapsTheLibrary) {
-  if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
-  constexpr int kPatchButton = 1070;
-  for (int button : {kReconnectButton, kPatchButton}) {
-    // A module left loaded (here or by the row before) is this host's to
-    // end before the next load saves its file.
-    if (HMODULE module = LoadedModule()) {
-      reinterpret_cast<void(__cdecl*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ShutdownOB")))();
-      FreeLibrary(module);
-    }
-    Host host;
-    ASSERT_NE(host.window, nullptr);
-    Simulator console(host.Port(), {});
-    ASSERT_TRUE(console.Ready()) << button << ": port " << host.Port() << "\n" << console.Log();
-    host.StartDetect();
-    ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine) << "\n" << console.Log();
-    PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(host.window, button)));
-    if (button == kPatchButton) {
-      ASSERT_TRUE(testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Patch") != nullptr; }, 5000));
-    }
-    FreeLibrary(host.dll);
-    host.dll = nullptr;
-    EXPECT_TRUE(testing_support::WaitUntil([] { return GetModuleHandleA("IxaLoader.dll") == nullptr; }, 10000))
-        << button;
-    EXPECT_TRUE(OldWindowGone()) << button;
-  }
-}
-
-TEST(UnloadWithTheModuleRunning, RowsInAChildProcess) {
-  EXPECT_EQ(testing_support::RunTestsInChild("UnloadWithTheModuleRunningChild.*", 120000), 0);
+TEST(Lifetime, RowsInAChildProcess) {
+  EXPECT_EQ(testing_support::RunTestsInChild("LifetimeChild.*", 120000), 0);
 }
 
 }  // namespace

@@ -61,6 +61,19 @@ std::string ControlText(HWND dialog, int id) {
   return text;
 }
 
+size_t PrivateExecutableBytes() {
+  constexpr DWORD kExecutable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  size_t bytes = 0;
+  MEMORY_BASIC_INFORMATION region{};
+  for (const char* at = nullptr; VirtualQuery(at, &region, sizeof(region)) == sizeof(region);
+       at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE && (region.Protect & kExecutable) != 0) {
+      bytes += region.RegionSize;
+    }
+  }
+  return bytes;
+}
+
 double NowMs() {
   static LARGE_INTEGER frequency = [] {
     LARGE_INTEGER f;

@@ -19,6 +19,10 @@ HWND FindOwnWindow(const char* title);
 // Text of a dialog control, read through its window.
 std::string ControlText(HWND dialog, int id);
 
+// Bytes of this process's memory that are executable and belong to no
+// mapped image or file: code made at run time.
+size_t PrivateExecutableBytes();
+
 // Milliseconds since an arbitrary start, for measuring bounded waits.
 double NowMs();
 

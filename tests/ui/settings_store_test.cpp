@@ -45,28 +45,39 @@ TEST_F(StatusWindowTest, EmptyKeyReceivesThePortAndTheDefaultPatchButNoUserNumbe
   for (int r = 0; r < kPatchRowCount; ++r) ExpectStoredDefaultRow(store_, r);
 }
 
-TEST(SettingsStore, MissingPortIsStoredAtConstructionBeforeAnyWindow) {
+// The port as the window's thread reads it before its run.
+uint32_t PreparedPort() {
+  CIxaConfigDialog dialog;
+  dialog.PrepareRun();
+  dialog.EndRun();
+  return dialog.Port();
+}
+
+TEST(SettingsStore, MissingPortIsStoredBeforeTheWindowIsMadeAndConstructionReadsNothing) {
   SettingsKey store;
   store.CreateEmpty();
   CIxaConfigDialog dialog;
+  EXPECT_EQ(store.CountValues(), 0);
+  dialog.PrepareRun();
   EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
   EXPECT_EQ(dialog.Port(), 6600u);
   EXPECT_EQ(store.GetOr("port", 0), 6600u);
   EXPECT_EQ(store.CountValues(), 1);
+  dialog.EndRun();
 }
 
 TEST(SettingsStore, StoredPortIsTakenAndAWrongSizedOneCountsAsMissing) {
   SettingsKey store;
   store.CreateEmpty();
   store.SetDword("port", 7123);
-  EXPECT_EQ(CIxaConfigDialog().Port(), 7123u);
+  EXPECT_EQ(PreparedPort(), 7123u);
 
   store.SetBinary("port", {1, 2, 3, 4, 5, 6, 7, 8});
-  EXPECT_EQ(CIxaConfigDialog().Port(), 6600u);
+  EXPECT_EQ(PreparedPort(), 6600u);
   EXPECT_EQ(store.GetOr("port", 0), 6600u);
 
   store.SetBinary("port", {0x10, 0x20});
-  EXPECT_EQ(CIxaConfigDialog().Port(), 6600u);
+  EXPECT_EQ(PreparedPort(), 6600u);
   EXPECT_EQ(store.GetOr("port", 0), 6600u);
 }
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "loader/detection.h"
+#include "loader/instance.h"
 #include "loader/loader_state.h"
 #include "loader/status_window_host.h"
 #include "os/osstacktrace.h"
@@ -237,10 +238,6 @@ void RunTray(HANDLE ready) {
 class UiEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    LoaderState& state = Loader();
-    for (int e = 0; e < kEventCount; ++e) {
-      state.events[e].reset(CreateEventA(nullptr, FALSE, FALSE, kLoaderEventNames[e]));
-    }
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread(&RunTray, ready).detach();
     WaitForSingleObject(ready, 10000);
@@ -285,11 +282,13 @@ bool WaitsForAMessage(DWORD threadId) {
 void StatusWindowTest::TearDown() {
   Loader().table.ChangeUserNum.store(nullptr);
   if (Loader().statusWindow) ShutdownLoader(true);
+  ExitInstance(false);
 }
 
 void StatusWindowTest::StartWindow() {
+  // As the library does at load; each test's load begins afresh.
+  InitInstance();
   ResetEvent(Event(kDialogDisplayed));
-  OpenStatusWindow();
   ASSERT_TRUE(WaitUntil([] { return Loader().statusWindow->GetSafeHwnd() != nullptr; }, 10000));
   window_ = Loader().statusWindow->GetSafeHwnd();
   // Set at the very end of the initialisation; put back for the tests that

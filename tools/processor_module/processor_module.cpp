@@ -35,6 +35,8 @@ struct ModuleState {
   int32_t version = MODULE_REQUIRED_VERSION;
   // The entry point that faults when called ("" for none).
   std::string faultingEntry;
+  // How long SendMIDICommands takes, as a hung module's call would.
+  DWORD sendMs = 0;
   std::vector<std::vector<uint8_t>> messages;
   std::string callLog;
   int32_t launchCount = 0;
@@ -92,6 +94,7 @@ void ConfigureFromEnvironment() {
   if (Environment("IXA_MODULE_PORTS", &value)) gState->ports = ParseList(value.c_str());
   if (Environment("IXA_MODULE_VERSION", &value)) gState->version = std::atoi(value.c_str());
   if (Environment("IXA_MODULE_FAULT", &value)) gState->faultingEntry = value == "1" ? "GetPortBuffer" : value;
+  if (Environment("IXA_MODULE_SEND_MS", &value)) gState->sendMs = static_cast<DWORD>(std::atoi(value.c_str()));
 }
 
 // GetPortBuffer asks on every read: no name is compared while none is set,
@@ -230,6 +233,10 @@ int32_t __cdecl FinishPatchOperation(void) { return 1; }
 int32_t __cdecl ClearPatchFromOB(void) { return 1; }
 
 int32_t __cdecl SendMIDICommands(int32_t, int32_t length, const uint8_t* message) {
+  if (gState->sendMs != 0) {
+    SetEnvironmentVariableA(kInSendVariable, "1");
+    Sleep(gState->sendMs);
+  }
   if (length < 0 || message == nullptr) return 0;
   Guard guard;
   gState->messages.emplace_back(message, message + length);
@@ -302,6 +309,7 @@ DWORD WINAPI ReportLater(void* argument) {
   auto* report = static_cast<LateReport*>(argument);
   Sleep(report->delayMs);
   Report(report->code, report->text.c_str());
+  SetEnvironmentVariableA(kLateReportedVariable, "1");
   delete report;
   return 0;
 }

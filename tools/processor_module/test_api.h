@@ -9,8 +9,9 @@ extern "C" {
 // Nodes the module offers (GetAvailableNodes), the port each ConnectToNode
 // answers, the loader version it needs, and whether GetPortBuffer faults.
 // Defaults come from the environment at load (IXA_MODULE_NODES="1,2",
-// IXA_MODULE_PORTS="0,1", IXA_MODULE_VERSION, and IXA_MODULE_FAULT: "1" or
-// an entry point's name, which then faults whenever it is called).
+// IXA_MODULE_PORTS="0,1", IXA_MODULE_VERSION, IXA_MODULE_FAULT: "1" or
+// an entry point's name, which then faults whenever it is called, and
+// IXA_MODULE_SEND_MS: how long each SendMIDICommands call takes).
 typedef void(__cdecl* TestConfigureFn)(const int32_t* nodes, const int32_t* ports, int32_t count,
                                        int32_t version, int32_t faultingPortBuffer);
 // Messages handed to SendMIDICommands, in order.
@@ -33,6 +34,10 @@ typedef int64_t(__cdecl* TestAttachCounterFn)(void);
 constexpr char kShutdownTimeVariable[] = "IXA_MODULE_SHUTDOWN_US";
 // ... and how many GetPortBuffer calls came in while it ran.
 constexpr char kCallsInShutdownVariable[] = "IXA_MODULE_CALLS_IN_SHUTDOWN";
+// Set once a SendMIDICommands call with IXA_MODULE_SEND_MS has begun, and
+// once a TestReportLater report has come back.
+constexpr char kInSendVariable[] = "IXA_MODULE_IN_SEND";
+constexpr char kLateReportedVariable[] = "IXA_MODULE_LATE_REPORTED";
 
 // DMX pattern: byte 0 the port, byte 1 the universe, byte 2 the frame
 // counter, the rest derived from all three.

@@ -261,8 +261,11 @@ int main(int argc, char** argv) {
     Step("  processor module %s", GetModuleHandleA("Ixa.dll") ? "still loaded" : "unloaded");
   }
 
+  // Only after ShutdownOB(1) does FreeLibrary unmap the library; without it
+  // the library runs on until the process ends.
   before = ElapsedMs();
   FreeLibrary(dll);
-  Step("unloaded in %.1f ms", ElapsedMs() - before);
+  Step("FreeLibrary returned in %.1f ms; the library is %s", ElapsedMs() - before,
+       GetModuleHandleA(options.dll.c_str()) != nullptr ? "still loaded (no ShutdownOB(1) before it)" : "unmapped");
   return window != nullptr ? 0 : 1;
 }

@@ -18,7 +18,7 @@ local IMAGE_REQUEST = 0xFAFA000A
 -- packet_info.h's value, not exported to Lua: reassemble up to the FIN.
 local DESEGMENT_UNTIL_FIN = 0x0ffffffe
 
-local VERSION = "1.1.0"
+local VERSION = "1.2.0"
 
 set_plugin_info({
   version = VERSION,
