@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "loader/loader_state.h"
+#include "loader/module_image.h"
 #include "loader/processor_table.h"
 #include "tools/processor_module/test_api.h"
 
@@ -137,3 +138,58 @@ TEST(ImagePath, FitsExactlyWithEightBytesToSpare) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<uint8_t> FileBytes(const char* name) {
+  std::vector<uint8_t> bytes;
+  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  bytes.resize(GetFileSize(file, nullptr));
+  DWORD read = 0;
+  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  return bytes;
+}
+
+// Where the file header of an image's bytes starts.
+size_t FileHeaderAt(const std::vector<uint8_t>& image) {
+  return reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data())->e_lfanew + sizeof(DWORD);
+}
+
+}  // namespace
+
+// What an image is checked for before it is written anywhere: no read
+// strays outside the bytes, whatever the headers claim.
+TEST(ModuleImageCheck, FindsTheEntryPointsOfAWholeDllAndRefusesAnythingElse) {
+  const std::vector<uint8_t> whole = FileBytes("processor_module.dll");
+  ASSERT_GT(whole.size(), 4096u);
+  const size_t header = FileHeaderAt(whole);
+  const auto withFileHeader = [&](auto change) {
+    std::vector<uint8_t> image = whole;
+    change(reinterpret_cast<IMAGE_FILE_HEADER*>(image.data() + header));
+    return image;
+  };
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    bool isDll;
+    int entryPoints;
+  } rows[] = {
+      {"the stand-in module", whole, true, 16},
+      {"without DisconnectFromNode", FileBytes("processor_module_missing_entry.dll"), true, 15},
+      {"the first kilobyte", std::vector<uint8_t>(whole.begin(), whole.begin() + 1024), false, 0},
+      {"two bytes", {'M', 'Z'}, false, 0},
+      {"a program, not a library", withFileHeader([](IMAGE_FILE_HEADER* f) { f->Characteristics &= ~IMAGE_FILE_DLL; }),
+       false, 0},
+      {"97 sections", withFileHeader([](IMAGE_FILE_HEADER* f) { f->NumberOfSections = 97; }), false, 0},
+  };
+  for (const auto& row : rows) {
+    ModuleImage image;
+    EXPECT_EQ(ReadModuleImage(row.bytes.data(), row.bytes.size(), &image), row.isDll) << row.name;
+    if (!row.isDll) continue;
+    EXPECT_EQ(image.machine, ThisMachine()) << row.name;
+    EXPECT_EQ(image.EntryPointCount(), row.entryPoints) << row.name;
+    EXPECT_EQ(image.HasEveryEntryPoint(), row.entryPoints == 16) << row.name;
+  }
+}

@@ -3,14 +3,13 @@
 // The image is only read, never saved or run.
 #include <winsock2.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "loader/console_protocol.h"
+#include "loader/module_image.h"
 #include "tools/probe/console_exchange.h"
-#include "tools/probe/pe_image.h"
 #include "tools/probe/probe_options.h"
 #include "tools/probe/probe_output.h"
 #include "loader/processor_api.h"
@@ -34,21 +33,16 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 
 // Prints what the image is; true when the loader would bind all of it.
 bool ReportImage(const std::vector<uint8_t>& image) {
-  PeImage pe;
-  if (!ReadPeImage(image.data(), image.size(), &pe)) {
+  ModuleImage module;
+  if (!ReadModuleImage(image.data(), image.size(), &module)) {
     PrintNotADll(image.size());
     return false;
   }
   std::vector<std::string> missing;
-  int found = 0;
-  for (const char* name : kProcessorEntryPoints) {
-    if (std::find(pe.exportNames.begin(), pe.exportNames.end(), name) != pe.exportNames.end()) {
-      ++found;
-    } else {
-      missing.push_back(name);
-    }
+  for (int e = 0; e < kProcessorEntryPointCount; ++e) {
+    if ((module.entryPoints & (1u << e)) == 0) missing.push_back(kProcessorEntryPoints[e]);
   }
-  PrintImage(image.size(), MachineName(pe.machine), found, kProcessorEntryPointCount);
+  PrintImage(image.size(), MachineName(module.machine), module.EntryPointCount(), kProcessorEntryPointCount);
   if (!missing.empty()) PrintMissing(missing);
   return missing.empty();
 }

@@ -1,15 +1,17 @@
-#include "tools/probe/pe_image.h"
+#include "loader/module_image.h"
 
 #include <windows.h>
 
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include "loader/processor_api.h"
 
 namespace {
 
-// Longer names are no entry point the loader looks for.
-constexpr size_t kMaxNameLength = 255;
+// The Windows loader maps no image with more sections.
+constexpr int kMaxSections = 96;
 
 // The image bytes; every read is checked against their end.
 class Bytes {
@@ -25,15 +27,11 @@ class Bytes {
     return true;
   }
 
-  // A zero-terminated name of at most kMaxNameLength characters.
-  bool ReadName(uint64_t offset, std::string* out) const {
-    if (offset >= size_) return false;
-    const size_t room = size_ - static_cast<size_t>(offset);
-    const char* start = reinterpret_cast<const char*>(data_ + offset);
-    const void* end = std::memchr(start, 0, room < kMaxNameLength + 1 ? room : kMaxNameLength + 1);
-    if (end == nullptr) return false;
-    out->assign(start, static_cast<const char*>(end));
-    return true;
+  // Whether the zero-terminated name at offset is exactly name; reads no
+  // further than name's length plus its terminator.
+  bool NameIs(uint64_t offset, const char* name) const {
+    const size_t length = std::strlen(name) + 1;
+    return Holds(offset, length) && std::memcmp(data_ + offset, name, length) == 0;
   }
 
  private:
@@ -47,6 +45,7 @@ class Sections {
   // False when a header or a section's data lies past the end: an image
   // cut short cannot be mapped.
   bool Read(const Bytes& bytes, uint64_t offset, int count) {
+    if (count > kMaxSections) return false;
     sections_.resize(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
       IMAGE_SECTION_HEADER& section = sections_[i];
@@ -99,8 +98,11 @@ bool ReadExportDirectoryEntry(const Bytes& bytes, uint64_t optionalHeader, uint1
                     entry);
 }
 
-bool ReadExportNames(const Bytes& bytes, const Sections& sections, const IMAGE_DATA_DIRECTORY& entry,
-                     std::vector<std::string>* names) {
+// Walks the name table once, comparing each name with the sixteen; a count
+// larger than the bytes could hold fails at the first read past them.
+bool FindEntryPoints(const Bytes& bytes, const Sections& sections, const IMAGE_DATA_DIRECTORY& entry,
+                     uint32_t* found) {
+  *found = 0;
   if (entry.VirtualAddress == 0 || entry.Size == 0) return true;
   uint64_t offset = 0;
   IMAGE_EXPORT_DIRECTORY directory;
@@ -111,20 +113,24 @@ bool ReadExportNames(const Bytes& bytes, const Sections& sections, const IMAGE_D
   for (DWORD i = 0; i < directory.NumberOfNames; ++i) {
     DWORD nameRva = 0;
     uint64_t nameOffset = 0;
-    std::string name;
-    // A count larger than the bytes could hold fails at the first read past them.
     if (!bytes.Read(table + static_cast<uint64_t>(i) * sizeof(DWORD), &nameRva) ||
-        !sections.ToOffset(nameRva, &nameOffset) || !bytes.ReadName(nameOffset, &name)) {
+        !sections.ToOffset(nameRva, &nameOffset)) {
       return false;
     }
-    names->push_back(std::move(name));
+    for (int e = 0; e < kProcessorEntryPointCount; ++e) {
+      if (bytes.NameIs(nameOffset, kProcessorEntryPoints[e])) *found |= 1u << e;
+    }
   }
   return true;
 }
 
 }  // namespace
 
-bool ReadPeImage(const uint8_t* data, size_t size, PeImage* image) {
+int ModuleImage::EntryPointCount() const { return __builtin_popcount(entryPoints); }
+
+bool ModuleImage::HasEveryEntryPoint() const { return EntryPointCount() == kProcessorEntryPointCount; }
+
+bool ReadModuleImage(const uint8_t* data, size_t size, ModuleImage* image) {
   const Bytes bytes(data, size);
   IMAGE_DOS_HEADER dos;
   if (!bytes.Read(0, &dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return false;
@@ -143,8 +149,15 @@ bool ReadPeImage(const uint8_t* data, size_t size, PeImage* image) {
     return false;
   }
   image->machine = file.Machine;
-  image->exportNames.clear();
-  return ReadExportNames(bytes, sections, exports, &image->exportNames);
+  return FindEntryPoints(bytes, sections, exports, &image->entryPoints);
+}
+
+uint16_t ThisMachine() {
+#if defined(__x86_64__)
+  return IMAGE_FILE_MACHINE_AMD64;
+#else
+  return IMAGE_FILE_MACHINE_I386;
+#endif
 }
 
 std::string MachineName(uint16_t machine) {
