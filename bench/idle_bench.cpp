@@ -143,7 +143,7 @@ void LimitedBroadcastAlone(uint16_t port) {
 // the loader, so the attempt ends where it would start waiting.
 void AttemptWithoutWait(uint16_t port) {
   sockaddr_in console{};
-  ScanForConsole(&console, port);
+  ScanForConsole(&console, port, TrustPolicy{});
 }
 
 // Per-attempt cost with 1, 4 and 16 networks, each round against the

@@ -77,7 +77,8 @@ IXA_API void IXA_CALL ShutdownOB(IxaBool closeWindow);
 IXA_API void IXA_CALL SetRunningCallback(IxaRunningCallback callback);
 
 /* Points *buffer at the 512 DMX bytes of patch row `row` (0 to 63), or at 512
- * zero bytes when the row has no data; true only for the former. */
+ * zero bytes when the row has no data; true only for the former. The zero
+ * bytes are read-only: writing into them faults. */
 IXA_API IxaBool IXA_CALL GetDMXBuffer(uint16_t row, unsigned char **buffer);
 
 /* The command exports always return true, even when nothing was sent (with

@@ -6,6 +6,8 @@
 
 #include "loader/console_discovery.h"
 #include "loader/detection.h"
+#include "loader/image_check.h"
+#include "loader/image_file.h"
 #include "loader/image_transfer.h"
 #include "loader/library_thread.h"
 #include "loader/loader_state.h"
@@ -118,17 +120,19 @@ AttemptEnd RunAttempt() {
   if (!WaitForStatusWindow()) return AttemptEnd::Finished;
   if (!state.statusWindow || state.windowClosed.load()) Ui::ThrowInvalidArgument();
   const uint32_t port = state.statusWindow->Port();
+  const TrustPolicy policy = ReadTrustPolicy();
   ReportStatus(1, "Locating Corvane Network...");
   ReportStatusFormat(0, "Searching on port %d...", static_cast<int>(port));
   ResetLoaderEvent(kDllLoaded);
   ResetEvent(state.moduleLoaded.get());
 
   sockaddr_in console{};
-  while (!ScanForConsole(&console, port)) {
+  while (!ScanForConsole(&console, port, policy)) {
     if (!state.detecting.load()) return AttemptEnd::Finished;
   }
   ReportStatusFormat(0, "Connecting on port %d...", static_cast<int>(port));
 
+  Os::UniqueHandle heldOpen;  // writers kept out until the module is loaded
   {
     DpImage image;
     switch (FetchImage(console, &image)) {
@@ -139,9 +143,11 @@ AttemptEnd RunAttempt() {
       case TransferResult::Failed:
         return AttemptEnd::FailurePath;
     }
-    if (!SaveImage(image)) return AttemptEnd::FailurePath;
+    if (!CheckImage(image, console, policy) || !SaveImage(image, &heldOpen)) return AttemptEnd::FailurePath;
   }  // the image buffer goes here, before the module is loaded
-  if (!LoadSavedImage() || !BindLoadedModule()) return AttemptEnd::FailurePath;
+  const bool loaded = LoadSavedImage();
+  heldOpen.reset();
+  if (!loaded || !BindLoadedModule()) return AttemptEnd::FailurePath;
   if (!CallDuringAttempt(state.table.SetStatusCallback,
                          [&](SetStatusCallbackFn setCallback) { setCallback(&ReportStatus); })) {
     return AttemptEnd::FailurePath;

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "loader/discovery_targets.h"
+#include "loader/loader_log.h"
 #include "loader/socket_wait.h"
 #include "loader/status_report.h"
-#include "os/oslog.h"
 #include "os/win32/unique_socket.h"
 
 namespace {
@@ -61,10 +61,7 @@ void PrintSocketError(const char* format) {
   std::fflush(stdout);
 }
 
-Os::Log::Context& DiscoveryContext() {
-  static Os::Log::Context context("Discovery", Os::Log::Mask{Os::Log::kNotice | Os::Log::kWarning | Os::Log::kError});
-  return context;
-}
+constexpr const char* kSource = "loader\\console_discovery";
 
 // Only the connection worker scans, and one worker at a time.
 SendFailureMemory gSendFailures;
@@ -74,30 +71,21 @@ SendFailureMemory gSendFailures;
 // a line every five seconds.
 void TellSendChange(const BroadcastTarget& target, int error) {
   if (!gSendFailures.Changed(target.address, error)) return;
-  const uint16_t level = error != 0 ? Os::Log::kWarning : Os::Log::kNotice;
-  Os::Log::Context& context = DiscoveryContext();
-  if (!context.IsEnabled(level)) return;
-  char text[128];
   const std::string to = DottedAddress(target.broadcast);
   const std::string via = DescribeInterface(target.address, target.prefix);
   if (error != 0) {
-    std::snprintf(text, sizeof(text), "Discovery request to %s via %s failed, error %d", to.c_str(), via.c_str(),
-                  error);
+    WriteRecord(DiscoveryLog(), Os::Log::kWarning, kSource, "SendToEveryNetwork", __LINE__,
+                "Discovery request to " + to + " via " + via + " failed, error " + std::to_string(error));
   } else {
-    std::snprintf(text, sizeof(text), "Discovery request to %s via %s is sent again", to.c_str(), via.c_str());
+    WriteRecord(DiscoveryLog(), Os::Log::kNotice, kSource, "SendToEveryNetwork", __LINE__,
+                "Discovery request to " + to + " via " + via + " is sent again");
   }
-  // No stack: the first capture loads every module's symbols, seconds in
-  // which the search would stand still.
-  context.Write(level, "loader\\console_discovery", "SendToEveryNetwork", __LINE__, nullptr, 0, text,
-                std::strlen(text));
 }
 
 // The request to the directed broadcast of every network the PC is on,
 // listed anew each attempt so a cable plugged in later is found. How many
 // went out.
-size_t SendToEveryNetwork(SOCKET udp, uint16_t port) {
-  std::vector<InterfaceAddress> interfaces;
-  if (!ListInterfaceAddresses(udp, &interfaces)) return 0;
+size_t SendToEveryNetwork(SOCKET udp, uint16_t port, const std::vector<InterfaceAddress>& interfaces) {
   const std::vector<BroadcastTarget> targets = BroadcastTargets(interfaces);
   gSendFailures.Keep(targets);
   size_t sent = 0;
@@ -109,16 +97,43 @@ size_t SendToEveryNetwork(SOCKET udp, uint16_t port) {
   return sent;
 }
 
+// What an attempt listened to and did not take, told once as it ends.
+struct Ignored {
+  int junk = 0;       // datagrams that are no reply
+  int foreign = 0;    // replies from an address that is not allowed
+  uint32_t lastForeign = 0;
+
+  ~Ignored() {
+    if (junk > 0) {
+      WriteRecord(DiscoveryLog(), Os::Log::kNotice, kSource, "ScanForConsole", __LINE__,
+                  "Discovery ignored " + std::to_string(junk) + " datagram(s) that were no console's reply");
+    }
+    if (foreign > 0) {
+      WriteRecord(DiscoveryLog(), Os::Log::kWarning, kSource, "ScanForConsole", __LINE__,
+                  "Discovery ignored " + std::to_string(foreign) + " reply(s) from outside the allowed consoles, the last from " +
+                      DottedAddress(lastForeign));
+    }
+  }
+};
+
+uint32_t MillisecondsUntil(ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  return now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
+}
+
 }  // namespace
 
-bool ScanForConsole(sockaddr_in* console, uint32_t port) {
+bool ScanForConsole(sockaddr_in* console, uint32_t port, const TrustPolicy& policy) {
   ReportStatusFormat(0, "Scanning port %d...", static_cast<int>(port));
   Os::UniqueSocket udp = OpenDiscoverySocket();
   if (!udp) return false;
+  const ULONGLONG deadline = GetTickCount64() + kDiscoveryTimeoutMs;
 
+  std::vector<InterfaceAddress> interfaces;
+  ListInterfaceAddresses(udp.get(), &interfaces);
   const bool limitedSent = SendDiscoveryRequest(udp.get(), static_cast<uint16_t>(port)) != SOCKET_ERROR;
   if (!limitedSent) PrintSocketError("Broadcast failed, error %i\n");
-  const size_t directedSent = SendToEveryNetwork(udp.get(), static_cast<uint16_t>(port));
+  const size_t directedSent = SendToEveryNetwork(udp.get(), static_cast<uint16_t>(port), interfaces);
   if (NextStep(limitedSent, directedSent) == AfterSend::Pause) {
     // No route (an offline laptop) fails at once: wait as long as a reply
     // would have been awaited, so the scan does not spin.
@@ -126,32 +141,54 @@ bool ScanForConsole(sockaddr_in* console, uint32_t port) {
     return false;
   }
 
-  switch (WaitForSocket(udp.get(), SocketReadiness::Readable, kDiscoveryTimeoutMs)) {
-    case WaitResult::Ready:
-      break;
-    case WaitResult::Stopped:
-      return false;
-    case WaitResult::TimedOut:
-      WSASetLastError(WSAETIMEDOUT);  // what the receive timeout reports
+  // Until the deadline, whatever arrives: a reply queued behind junk is
+  // still taken, and nothing the network sends brings the next request
+  // burst forward.
+  Ignored ignored;
+  for (;;) {
+    switch (WaitForSocket(udp.get(), SocketReadiness::Readable, MillisecondsUntil(deadline))) {
+      case WaitResult::Ready:
+        break;
+      case WaitResult::Stopped:
+        return false;
+      case WaitResult::TimedOut:
+        WSASetLastError(WSAETIMEDOUT);  // what the receive timeout reports
+        PrintSocketError("Recieve failed, error %i\n");
+        return false;
+      case WaitResult::Failed:
+        PrintSocketError("Recieve failed, error %i\n");
+        WaitForStop(MillisecondsUntil(deadline));
+        return false;
+    }
+    uint8_t reply[sizeof(kDiscoveryReply)];
+    sockaddr_in sender{};
+    int senderSize = sizeof(sender);
+    const int received = recvfrom(udp.get(), reinterpret_cast<char*>(reply), sizeof(reply), 0,
+                                  reinterpret_cast<sockaddr*>(&sender), &senderSize);
+    if (received == SOCKET_ERROR) {
+      const int error = WSAGetLastError();
+      if (error == WSAEWOULDBLOCK) continue;
+      // Longer than a reply, or a port-unreachable answer to one of the sends.
+      if (error == WSAEMSGSIZE || error == WSAECONNRESET) {
+        ++ignored.junk;
+        continue;
+      }
       PrintSocketError("Recieve failed, error %i\n");
+      WaitForStop(MillisecondsUntil(deadline));
       return false;
-    case WaitResult::Failed:
-      PrintSocketError("Recieve failed, error %i\n");
-      return false;
+    }
+    if (!IsDiscoveryReply(reply, static_cast<size_t>(received))) {
+      ++ignored.junk;
+      continue;
+    }
+    const uint32_t from = ntohl(sender.sin_addr.s_addr);
+    if (!IsConsoleAllowed(from, interfaces, policy)) {
+      ++ignored.foreign;
+      ignored.lastForeign = from;
+      continue;
+    }
+    *console = sender;
+    console->sin_port = htons(static_cast<u_short>(port));
+    return true;
   }
-  uint8_t reply[sizeof(kDiscoveryReply)];
-  sockaddr_in sender{};
-  int senderSize = sizeof(sender);
-  int received = recvfrom(udp.get(), reinterpret_cast<char*>(reply), sizeof(reply), 0,
-                          reinterpret_cast<sockaddr*>(&sender), &senderSize);
-  if (received == SOCKET_ERROR) {
-    PrintSocketError("Recieve failed, error %i\n");
-    return false;
-  }
-  if (!IsDiscoveryReply(reply, static_cast<size_t>(received))) {
-    return false;
-  }
-  *console = sender;
-  console->sin_port = htons(static_cast<u_short>(port));
-  return true;
 }

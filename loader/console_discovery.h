@@ -5,9 +5,12 @@
 #include <winsock2.h>
 
 #include "loader/console_protocol.h"
+#include "loader/trust_policy.h"
 
-// One discovery attempt: broadcasts the request on the port and waits up to
-// five seconds for one reply. True when a console answered; its address,
-// with the port replaced by ours, goes to *console. Ends early, with false,
-// when detection is being stopped.
-bool ScanForConsole(sockaddr_in* console, uint32_t port);
+// One discovery attempt: broadcasts the request on the port and listens for
+// five seconds for a reply from a console the policy allows. True when one
+// answered; its address, with the port replaced by ours, goes to *console.
+// Anything else that arrives is ignored, and an attempt that fails lasts
+// its five seconds all the same. Ends early, with false, when detection is
+// being stopped.
+bool ScanForConsole(sockaddr_in* console, uint32_t port, const TrustPolicy& policy);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "loader/connection_worker.h"
+#include "loader/image_file.h"
 #include "loader/loader_state.h"
 #include "loader/module_gate.h"
 #include "loader/processor_table.h"
@@ -144,12 +145,11 @@ void ShutdownModule() {
 }
 
 void ShutdownSteps(bool closeWindow) {
-  LoaderState& state = Loader();
   SetLoaderEvent(kShuttingDown);
   ReportStatus(0, "Shutting down connection...");
   StopConnectionWorker();
   ShutdownModule();
-  if (!state.savedImagePath.empty()) DeleteFileA(state.savedImagePath.c_str());
+  RemoveImageFile();
   if (closeWindow) {
     CloseStatusWindow();
     JoinStoppedWorkers();

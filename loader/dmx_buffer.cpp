@@ -6,6 +6,8 @@
 #include "loader/loader_state.h"
 #include "ui/patch_table.h"
 
+alignas(16) const uint8_t kBlankUniverse[kUniverseSize] = {};
+
 namespace {
 
 // The host calls GetRowBuffer per universe and frame, and a call for the
@@ -23,9 +25,10 @@ LoaderState& State() {
   return *state;
 }
 
-// Off the hot path: the blank answer.
+// Off the hot path: the blank answer. The host's interface hands out a
+// pointer to writable bytes; these are not.
 __attribute__((cold, noinline)) bool Blank(uint8_t** out) noexcept {
-  if (out != nullptr) *out = State().blankUniverse;
+  if (out != nullptr) *out = const_cast<uint8_t*>(kBlankUniverse);
   return false;
 }
 
@@ -46,5 +49,5 @@ bool GetRowBuffer(uint16_t row, uint8_t** out) noexcept {
 
   int32_t served;  // 0 after a fault
   CallEntryGuarded(getPortBuffer, served, port, patch.universe.load(), out);
-  return served != 0 || Blank(out);
+  return (served != 0 && *out != nullptr) || Blank(out);
 }

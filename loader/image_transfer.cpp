@@ -2,16 +2,15 @@
 
 #include <new>
 
-#include "loader/loader_state.h"
-#include "loader/processor_table.h"
 #include "loader/socket_wait.h"
 #include "loader/status_report.h"
-#include "os/win32/handle.h"
 #include "os/win32/unique_socket.h"
 
 namespace {
 
-constexpr size_t kImagePathSize = 1024;
+// A console that neither completes the connection nor sends a byte for this
+// long is taken for gone, as a cable pulled mid-transfer.
+constexpr DWORD kTransferIdleMs = 10000;
 
 void ReportSocketError(const char* format) { ReportStatusFormat(0, format, WSAGetLastError()); }
 
@@ -25,14 +24,17 @@ bool Connect(SOCKET tcp, const sockaddr_in& console) {
     ReportSocketError("Connection error: %i");
     return false;
   }
-  switch (WaitForSocket(tcp, SocketReadiness::Writable, kNoTimeLimit)) {
+  switch (WaitForSocket(tcp, SocketReadiness::Writable, kTransferIdleMs)) {
     case WaitResult::Stopped:
+      return false;
+    case WaitResult::TimedOut:
+      WSASetLastError(WSAETIMEDOUT);
+      ReportSocketError("Connection error: %i");
       return false;
     case WaitResult::Failed:
       ReportSocketError("Connection error: %i");
       return false;
     case WaitResult::Ready:
-    case WaitResult::TimedOut:
       break;
   }
   int error = 0;
@@ -67,11 +69,14 @@ bool Receive(SOCKET tcp, DpImage* image) {
       ReportSocketError("Recieve error: %i, ");
       return false;
     }
-    switch (WaitForSocket(tcp, SocketReadiness::Readable, kNoTimeLimit)) {
+    switch (WaitForSocket(tcp, SocketReadiness::Readable, kTransferIdleMs)) {
       case WaitResult::Ready:
-      case WaitResult::TimedOut:
         break;
       case WaitResult::Stopped:
+        return false;
+      case WaitResult::TimedOut:
+        WSASetLastError(WSAETIMEDOUT);
+        ReportSocketError("Recieve error: %i, ");
         return false;
       case WaitResult::Failed:
         ReportSocketError("Recieve error: %i, ");
@@ -107,27 +112,4 @@ TransferResult FetchImage(const sockaddr_in& console, DpImage* image) {
     return TransferResult::Failed;
   }
   return TransferResult::Received;
-}
-
-bool SaveImage(const DpImage& image) {
-  char path[kImagePathSize];
-  if (!MakeImagePath(path, sizeof(path))) {
-    ReportStatus(0, "Couldn't save DP image");
-    return false;
-  }
-  Os::UniqueHandle file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN,
-                                    nullptr));
-  if (!file) {
-    ReportStatus(0, "Couldn't get file handle");
-    return false;
-  }
-  DWORD written = 0;
-  const DWORD size = static_cast<DWORD>(image.size);
-  if (!WriteFile(file.get(), image.bytes.get(), size, &written, nullptr) || written != size) {
-    ReportStatus(0, "Error saving DP image");
-    return false;
-  }
-  Loader().savedImagePath = path;
-  return true;
 }

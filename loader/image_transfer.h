@@ -21,10 +21,7 @@ enum class TransferResult {
 };
 
 // Connects to the console, asks for the image and receives it whole into
-// one buffer. Every wait ends promptly when detection is being stopped.
+// one buffer. Every wait ends promptly when detection is being stopped; a
+// connect that does not complete, or a console that sends nothing, for ten
+// seconds fails with WSAETIMEDOUT.
 TransferResult FetchImage(const sockaddr_in& console, DpImage* image);
-
-// Writes the image with one write to the hidden temporary "Ixa.dll" and
-// remembers that path as the saved image path. False (text shown) when it
-// could not be saved.
-bool SaveImage(const DpImage& image);

@@ -20,7 +20,6 @@ class CIxaConfigDialog;
 
 typedef void(__cdecl* RunningCallbackFn)(int32_t running);
 
-constexpr size_t kUniverseSize = 512;
 
 // The events, each auto-reset and created unsignalled at load in this order.
 enum LoaderEvent { kDllLoaded, kShuttingDown, kDialogDisplayed, kDialogClosed, kEventCount };
@@ -59,12 +58,16 @@ struct LoaderState {
   Os::UniqueLibrary heldForModule;
   Os::UniqueSocketsStartup socketsForModule;
   std::string savedImagePath;
+  // The saved file's folder, held open while the file is in use, and the
+  // number of the next folder of this process to make.
+  Os::UniqueHandle imageFolder;
+  std::string imageFolderPath;
+  unsigned imageSerial = 0;
   ProcessorTable table;
   Os::CriticalSection nodesLock;  // the worker replaces the table while the window re-resolves
   std::vector<NodeEntry> nodes;
   std::atomic<RunningCallbackFn> runningCallback{nullptr};
   Os::UniqueHandle events[kEventCount];
-  alignas(16) uint8_t blankUniverse[kUniverseSize] = {};
 };
 
 // Created on first use (library load, or a test).

@@ -8,7 +8,10 @@
 
 namespace {
 
+// The room the module is told of; a module that writes past it writes into
+// the rest of a buffer that is far larger, which is never read.
 constexpr int32_t kNodeCapacity = 20;
+constexpr size_t kNodeBufferSlots = 256;
 
 // The module answers how many nodes it has, which may be more than the room
 // it was given (it wrote only what fitted) or, from a broken module,
@@ -41,7 +44,7 @@ bool ResolvePatchNodes() {
   GetAvailableNodesFn getAvailableNodes = state.table.GetAvailableNodes.load();
   ConnectToNodeFn connectToNode = state.table.ConnectToNode.load();
   if (getAvailableNodes != nullptr && connectToNode != nullptr) {
-    int32_t numbers[kNodeCapacity] = {};
+    int32_t numbers[kNodeBufferSlots] = {};
     // Reserved first: nothing may throw inside the guard.
     nodes.reserve(kNodeCapacity);
     bool returned = CallModuleGuarded([&] {

@@ -1,7 +1,5 @@
 #include "loader/processor_table.h"
 
-#include <cstring>
-
 #include "loader/loader_state.h"
 #include "loader/module_gate.h"
 #include "loader/patch_nodes.h"
@@ -28,15 +26,6 @@ bool Bind(HMODULE module, const char* name, std::atomic<Fn>& slot) {
 }
 
 }  // namespace
-
-bool MakeImagePath(char* buffer, size_t size) {
-  static const char kImageName[] = "Ixa.dll";
-  DWORD length = GetTempPathA(static_cast<DWORD>(size), buffer);
-  if (length == 0) return false;
-  if (length + sizeof(kImageName) > size) return false;
-  std::memcpy(buffer + length, kImageName, sizeof(kImageName));
-  return true;
-}
 
 bool BindProcessorTable(HMODULE module) {
   if (module == nullptr) return false;

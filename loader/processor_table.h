@@ -38,9 +38,6 @@ struct ProcessorTable {
   std::atomic<ChangeUserNumFn> ChangeUserNum{nullptr};
 };
 
-// Builds "<temp dir>Ixa.dll" into buffer; false when the path does not fit.
-bool MakeImagePath(char* buffer, size_t size);
-
 // Looks up all sixteen names; true only when every one was found. Slots
 // found stay filled on failure; the caller's failure path unbinds.
 bool BindProcessorTable(HMODULE module);

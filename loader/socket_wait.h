@@ -7,8 +7,6 @@
 // waits out a receive timeout, a connect or a stalled console, and waiting
 // costs no processor time.
 
-constexpr DWORD kNoTimeLimit = INFINITE;
-
 enum class SocketReadiness { Readable, Writable };
 enum class WaitResult { Ready, TimedOut, Stopped, Failed };
 

@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include <windows.h>
@@ -11,20 +10,22 @@
 #include "loader/module_guard.h"
 #include "os/osboundary.h"
 #include "ui/config_dialog.h"
+#include "ui/status_inbox.h"
 
 namespace {
 
-// The caller's text, read under the fault guard: a module may hand over a
-// pointer that is not readable, which costs that text, never the caller.
-bool CopyReportedText(const char* text, char** copy) {
-  *copy = nullptr;
-  if (text == nullptr) return true;
+// The caller's text, at most StatusInbox::kMaxText bytes of it, read under
+// the fault guard into the caller's buffer and terminated there: a module
+// may hand over a pointer that is not readable, or change the text while it
+// is read, which costs that text, never the caller.
+bool CopyReportedText(const char* text, char (&copy)[Ui::StatusInbox::kMaxText + 1]) {
   size_t length = 0;
-  if (CallModuleGuarded([&] { length = std::strlen(text); })) {
-    *copy = static_cast<char*>(std::malloc(length + 1));
-    if (*copy == nullptr || CallModuleGuarded([&] { std::memcpy(*copy, text, length + 1); })) return true;
-    std::free(*copy);
-    *copy = nullptr;
+  if (CallModuleGuarded([&] {
+        length = strnlen(text, Ui::StatusInbox::kMaxText);
+        std::memcpy(copy, text, length);
+      })) {
+    copy[length] = '\0';
+    return true;
   }
   OutputDebugStringA("IxaLoader: ReportStatus dropped a text it could not read\n");
   return false;
@@ -43,13 +44,10 @@ extern "C" void __cdecl ReportStatus(int32_t code, const char* text) {
       SetEvent(state.moduleLoaded.get());
       SetLoaderEvent(kDllLoaded);
     }
-    // Posted, not sent: no caller ever waits on the window thread. The
-    // window frees the copy.
-    char* copy;
-    if (!CopyReportedText(text, &copy)) return;
-    if (!PostMessageW(hwnd, kStatusMessage, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(copy))) {
-      free(copy);
-    }
+    char copy[Ui::StatusInbox::kMaxText + 1];
+    if (text != nullptr && !CopyReportedText(text, copy)) return;
+    // Posted, not sent: no caller ever waits on the window thread.
+    Ui::StatusInbox::Post(hwnd, code, text != nullptr ? copy : nullptr);
   });
 }
 

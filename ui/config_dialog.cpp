@@ -12,6 +12,7 @@
 #include "loader/processor_table.h"
 #include "ui/patch_table.h"
 #include "ui/resource.h"
+#include "ui/status_inbox.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ void CIxaConfigDialog::PrepareRun() {
 
 void CIxaConfigDialog::EndRun() {
   for (Ui::UniqueIcon& icon : trayIcons_) icon.reset();
+  Ui::StatusInbox::Clear();
 }
 
 void CIxaConfigDialog::BindControls() {
@@ -110,7 +112,7 @@ void CIxaConfigDialog::PlaceWindow() {
 
 void CIxaConfigDialog::Hide() { ShowWindow(GetSafeHwnd(), SW_HIDE); }
 
-void CIxaConfigDialog::ShowStatus(WPARAM code, const char* text) {
+void CIxaConfigDialog::ShowStatus(int32_t code, const char* text) {
   switch (code) {
     case 0:
       infoLine_.SetText(text != nullptr ? text : "");
@@ -156,10 +158,12 @@ bool CIxaConfigDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
       *result = 1;
       return true;
     case kStatusMessage: {
-      // The sender handed the text over; it is ours to free.
-      char* text = reinterpret_cast<char*>(lParam);
-      ShowStatus(wParam, text);
-      free(text);
+      // Only a report the library queued is shown; any other such message,
+      // whoever posted it, is ignored.
+      int32_t code;
+      std::string text;
+      bool hasText;
+      if (Ui::StatusInbox::Take(lParam, &code, &text, &hasText)) ShowStatus(code, hasText ? text.c_str() : nullptr);
       *result = 1;
       return true;
     }
@@ -209,8 +213,11 @@ void CIxaConfigDialog::OnApply() {
   applyButton_.Enable(false);
 
   uint32_t port = portField_.GetValue();
-  // 0 means no port was entered.
-  if (port != 0 && port != port_.load()) {
+  // 0 means no port was entered; a number that is no port is not taken,
+  // and the field shows the port again.
+  if (port > kHighestPort) {
+    portField_.SetValue(port_.load());
+  } else if (port != 0 && port != port_.load()) {
     WritePort(port);
     port_.store(port);
     RestartDetection(static_cast<int32_t>(port));

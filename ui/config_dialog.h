@@ -14,13 +14,12 @@
 #include "ui/icon.h"
 #include "ui/numeric_edit.h"
 #include "ui/patch_dialog.h"
-
-// Private messages of the status window.
-constexpr UINT kTrayMessage = WM_USER + 2;        // wParam icon id, lParam mouse message
-constexpr UINT kEndRequestMessage = WM_USER + 3;  // ends the run with result 1
-constexpr UINT kStatusMessage = WM_USER + 4;      // wParam status code, lParam _strdup'ed text or null
+#include "ui/window_messages.h"
 
 constexpr uint32_t kDefaultPort = 6600;
+// The ports the store and Apply take; any other stored value counts as none.
+constexpr uint32_t kLowestPort = 1;
+constexpr uint32_t kHighestPort = 65535;
 
 // The library's status window, run as a modal dialog on its own thread:
 // three status lines, the port, the user number, the patch, a tray icon.
@@ -46,7 +45,9 @@ class CIxaConfigDialog : public Ui::Dialog {
   bool WritePort(uint32_t port);
   bool ReadUserNumber(uint32_t* userNumber);
   bool WriteUserNumber(uint32_t userNumber);
-  // Stops at the first missing value; what was read before it stays.
+  // Stops at the first missing value; what was read before it stays. A
+  // value outside what the Patch dialog shows takes its default. True only
+  // when every value was there and in range.
   bool ReadPatchTable();
   bool WritePatchTable();
 
@@ -59,15 +60,20 @@ class CIxaConfigDialog : public Ui::Dialog {
  private:
   enum TrayState { kTrayProduct, kTrayWarning, kTrayEmblem, kTrayEmblemAlt, kTrayStateCount };
 
-  void OpenSettingsKey();
+  enum class SettingsAccess { Read, Write };
+  // What a query found: nothing, a value of another type, size or range
+  // than asked for, or a value in range.
+  enum class Stored { Missing, Unusable, Read };
+
+  void OpenSettingsKey(SettingsAccess access);
   void CloseSettingsKey();
-  bool QueryValue(const char* name, uint32_t* value);
+  Stored QueryValue(const char* name, uint32_t lowest, uint32_t highest, uint32_t* value);
   bool SetValue(const char* name, uint32_t value);
 
   void BindControls();
   BOOL SetTrayIcon(DWORD operation, TrayState state);
   void PlaceWindow();
-  void ShowStatus(WPARAM code, const char* text);
+  void ShowStatus(int32_t code, const char* text);
   void Hide();
 
   void OnApply();

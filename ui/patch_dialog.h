@@ -8,11 +8,9 @@
 
 // The Patch dialog: for each of the 64 rows a DP# list ("1" to "9") and a
 // Universe list ("Disabled", "1" to "16"). OK stores the rows in the patch
-// table and re-resolves their ports; Cancel leaves the table alone.
-//
-// A stored processor or universe outside the lists (never written by this
-// system) is shown as one more item holding the stored number, and OK keeps
-// the stored value while that item stays selected.
+// table and re-resolves their ports; Cancel leaves the table alone. The
+// table holds only what the lists can show: the settings store gives any
+// other stored value its default.
 class OrbPatchDialog : public Ui::Dialog {
  public:
   // Takes the rows from the patch table.
@@ -32,11 +30,7 @@ class OrbPatchDialog : public Ui::Dialog {
   Ui::ComboBox dpLists_[kPatchRowCount];
   Ui::ComboBox universeLists_[kPatchRowCount];
   // List indexes: dpChoice k is DP# k + 1; universeChoice 0 is "Disabled",
-  // k is universe k. Index 9 (DP#) or 17 (Universe) is the extra item of a
-  // stored value outside the list.
+  // k is universe k.
   int32_t dpChoice_[kPatchRowCount];
   int32_t universeChoice_[kPatchRowCount];
-  // The stored values, for rows whose value lies outside the lists.
-  int32_t storedDp_[kPatchRowCount];
-  int32_t storedUniverse_[kPatchRowCount];
 };

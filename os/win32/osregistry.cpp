@@ -55,6 +55,34 @@ bool Registry::ReadString(HKEY root, const std::wstring& path, const std::wstrin
   return true;
 }
 
+bool Registry::ReadStrings(HKEY root, const std::wstring& path, const std::wstring& value,
+                           std::vector<std::wstring>* out) {
+  constexpr DWORD kMaxBytes = 64 * 1024;
+  out->clear();
+  UniqueRegistryKey key = OpenForRead(root, path);
+  if (!key) return false;
+  DWORD type = 0;
+  DWORD bytes = 0;
+  if (RegQueryValueExW(key.get(), value.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+      type != REG_MULTI_SZ || bytes > kMaxBytes) {
+    return false;
+  }
+  // Room for two terminators more than stored: the value need not end in them.
+  std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');
+  if (RegQueryValueExW(key.get(), value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes) !=
+          ERROR_SUCCESS ||
+      type != REG_MULTI_SZ) {
+    return false;
+  }
+  const size_t stored = bytes / sizeof(wchar_t);
+  for (size_t at = 0; at < stored;) {
+    const std::wstring entry(buffer.data() + at);
+    if (!entry.empty()) out->push_back(entry);
+    at += entry.size() + 1;
+  }
+  return true;
+}
+
 bool Registry::ReadDword(HKEY root, const std::wstring& path, const std::wstring& value,
                          uint32_t* out) {
   UniqueRegistryKey key = OpenForRead(root, path);

@@ -6,6 +6,7 @@
 #include <ws2tcpip.h>
 
 #include "loader/discovery_targets.h"
+#include "loader/trust_policy.h"
 
 namespace {
 
@@ -95,3 +96,40 @@ TEST(DiscoveryTargets, ReplyArrivalIsTheAddressItWasSentToElseTheSendersSubnet) 
 }
 
 }  // namespace
+
+// Whose reply is taken: loopback and the PC's own networks, or only the
+// consoles an administrator listed.
+TEST(ConsolePolicy, RepliesAreTakenFromOwnNetworksOrOnlyFromTheListedConsoles) {
+  const std::vector<InterfaceAddress> interfaces = {{Ip(10, 77, 0, 1), 0xFFFFFF00, 0}, {Ip(192, 168, 5, 9), 0, 0}};
+  TrustPolicy own;
+  TrustPolicy listed;
+  listed.restrictsConsoles = true;
+  AddressRange range{};
+  ASSERT_TRUE(ParseAddressRange("172.16.0.0/12", &range));
+  listed.allowedConsoles.push_back(range);
+  ASSERT_TRUE(ParseAddressRange("10.77.0.20", &range));
+  listed.allowedConsoles.push_back(range);
+  TrustPolicy none;
+  none.restrictsConsoles = true;
+  const struct {
+    uint32_t sender;
+    bool byOwn, byListed;
+  } rows[] = {
+      {Ip(127, 0, 0, 1), true, false},    {Ip(127, 9, 9, 9), true, false},   {Ip(10, 77, 0, 20), true, true},
+      {Ip(10, 77, 0, 21), true, false},   {Ip(10, 77, 1, 20), false, false}, {Ip(192, 168, 5, 1), false, false},
+      {Ip(172, 31, 255, 1), false, true}, {Ip(8, 8, 8, 8), false, false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(IsConsoleAllowed(row.sender, interfaces, own), row.byOwn) << DottedAddress(row.sender);
+    EXPECT_EQ(IsConsoleAllowed(row.sender, interfaces, listed), row.byListed) << DottedAddress(row.sender);
+    EXPECT_FALSE(IsConsoleAllowed(row.sender, interfaces, none)) << DottedAddress(row.sender);
+  }
+  for (const char* bad : {"", "10.0.0", "10.0.0.256", "10.0.0.1/33", "10.0.0.1/", "a.b.c.d", "10.0.0.1 "}) {
+    EXPECT_FALSE(ParseAddressRange(bad, &range)) << bad;
+  }
+  Os::Sha256Digest digest{};
+  EXPECT_TRUE(ParseDigest(std::string(63, 'a') + "F", &digest));
+  EXPECT_EQ(digest[31], 0xAF);
+  EXPECT_FALSE(ParseDigest(std::string(63, 'a'), &digest));
+  EXPECT_FALSE(ParseDigest(std::string(63, 'a') + "g", &digest));
+}

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "IxaLoader.h"
+#include "loader/dmx_buffer.h"
 #include "loader/loader_state.h"
 #include "loader/patch_nodes.h"
 #include "loader/processor_table.h"
@@ -70,7 +71,7 @@ class BoundModule : public ::testing::Test {
     return log;
   }
 
-  static uint8_t* Blank() { return Loader().blankUniverse; }
+  static uint8_t* Blank() { return const_cast<uint8_t*>(kBlankUniverse); }
 
   HMODULE module_ = nullptr;
   int32_t sentBefore_ = 0;
@@ -202,7 +203,7 @@ TEST_F(BoundModule, HostThreadsSurviveBindingAndUnbinding) {
           if (row >= 32 || buffer[0] != row / 16 || buffer[1] != row % 16) ++wrongBuffers;
           ++served;
         } else {
-          if (buffer != Loader().blankUniverse) ++wrongBuffers;
+          if (buffer != const_cast<uint8_t*>(kBlankUniverse)) ++wrongBuffers;
           if (row < 32) ++blankPatched;
         }
         if (n % 16 == 0) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "IxaLoader.h"
+#include "loader/dmx_buffer.h"
 #include "loader/loader_state.h"
 #include "loader/module_gate.h"
 #include "loader/patch_nodes.h"
@@ -20,6 +21,11 @@ uint8_t gData[4] = {9, 8, 7, 6};
 int32_t __cdecl Serve(uint32_t port, int32_t universe, uint8_t** out) {
   if (port != 3 || universe != 4) return 0;
   *out = gData;
+  return 1;
+}
+
+int32_t __cdecl SucceedWithNull(uint32_t, int32_t, uint8_t** out) {
+  *out = nullptr;
   return 1;
 }
 
@@ -145,8 +151,14 @@ TEST_F(FaultingModule, ServesWhatTheModuleAnswers) {
   EXPECT_EQ(buffer, gData);
   PatchTable()[0].universe.store(5);
   EXPECT_EQ(Read(&Serve, &buffer), 0);
-  EXPECT_EQ(buffer, Loader().blankUniverse);
+  EXPECT_EQ(buffer, const_cast<uint8_t*>(kBlankUniverse));
   EXPECT_EQ(ExceptionChain(), chain);
+  // Success with no buffer is none; the blank one is read-only.
+  EXPECT_EQ(Read(&SucceedWithNull, &buffer), 0);
+  EXPECT_EQ(buffer, const_cast<uint8_t*>(kBlankUniverse));
+  MEMORY_BASIC_INFORMATION region{};
+  ASSERT_EQ(VirtualQuery(buffer, &region, sizeof(region)), sizeof(region));
+  EXPECT_EQ(region.Protect, static_cast<DWORD>(PAGE_READONLY));
 }
 
 TEST_F(FaultingModule, ExceptionsGiveTheBlankBuffer) {
@@ -154,7 +166,7 @@ TEST_F(FaultingModule, ExceptionsGiveTheBlankBuffer) {
   for (GetPortBufferFn entry : {&AccessViolation, &NonContinuable, &ClobberAndFault}) {
     unsigned char* buffer = nullptr;
     EXPECT_EQ(Read(entry, &buffer), 0);
-    EXPECT_EQ(buffer, Loader().blankUniverse);
+    EXPECT_EQ(buffer, const_cast<uint8_t*>(kBlankUniverse));
     EXPECT_EQ(ExceptionChain(), chain);
   }
   unsigned char* buffer = nullptr;

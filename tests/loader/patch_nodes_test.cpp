@@ -31,6 +31,12 @@ int32_t __cdecl FakeGetAvailableNodes(int32_t* nodes, int32_t capacity) {
   return gScript.answeredCount;
 }
 
+// A broken module that writes far more nodes than it was given room for.
+int32_t __cdecl OverrunningGetAvailableNodes(int32_t* nodes, int32_t) {
+  for (int32_t i = 0; i < 256; ++i) nodes[i] = 2;
+  return 256;
+}
+
 // Answers the ports in call order.
 int32_t __cdecl FakeConnectToNode(int32_t node) {
   size_t call = gScript.connected.size() % gScript.ports.size();
@@ -125,6 +131,16 @@ TEST_F(PatchNodes, NodeCountAboveCapacityIsClamped) {
   EXPECT_EQ(NodeCount(), 20u);
   EXPECT_EQ(Port(0), 101);
   EXPECT_EQ(Port(63), 104);
+}
+
+TEST_F(PatchNodes, AModuleWritingPastTheRoomItWasGivenCorruptsNothing) {
+  gScript.ports = {7};
+  Loader().table.GetAvailableNodes.store(&OverrunningGetAvailableNodes);
+  ResolvePatchNodes();
+  EXPECT_EQ(gScript.connected.size(), 20u);
+  EXPECT_EQ(NodeCount(), 20u);
+  EXPECT_EQ(Port(16), 7);
+  EXPECT_EQ(Port(0), -1);
 }
 
 TEST_F(PatchNodes, NegativeNodeCountMeansNoNodes) {

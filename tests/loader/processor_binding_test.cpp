@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "loader/loader_state.h"
+#include "loader/image_file.h"
 #include "loader/module_image.h"
 #include "loader/processor_table.h"
+#include "tests/support/test_support.h"
 #include "tools/processor_module/test_api.h"
 
 namespace {
@@ -122,19 +124,24 @@ TEST(ProcessorBinding, ChangeUserNumberReachesTheModule) {
   EXPECT_NE(std::string(log).find("ChangeUserNum(4)"), std::string::npos) << log;
 }
 
-TEST(ImagePath, FitsExactlyWithEightBytesToSpare) {
+TEST(ImagePath, AFolderOfThisProcessUnderTheTemporaryFolderThatFitsExactly) {
   char probe[MAX_PATH];
   DWORD length = GetTempPathA(sizeof(probe), probe);
   ASSERT_GT(length, 0u);
+  const std::string pid = std::to_string(GetCurrentProcessId());
+  const std::string first = std::string(probe) + "IxaLoader-" + pid + "\\Ixa.dll";
 
-  std::string buffer(length + 8, 'x');
-  ASSERT_TRUE(MakeImagePath(&buffer[0], buffer.size()));
-  EXPECT_EQ(std::string(buffer.c_str()), std::string(probe) + "Ixa.dll");
-
-  std::string tooSmall(length + 7, 'x');
-  EXPECT_FALSE(MakeImagePath(&tooSmall[0], tooSmall.size()));
+  std::string buffer(first.size() + 1, 'x');
+  ASSERT_TRUE(MakeImagePath(&buffer[0], buffer.size(), 0));
+  EXPECT_EQ(std::string(buffer.c_str()), first);
+  std::string tooSmall(first.size(), 'x');
+  EXPECT_FALSE(MakeImagePath(&tooSmall[0], tooSmall.size(), 0));
   char tiny[4];
-  EXPECT_FALSE(MakeImagePath(tiny, sizeof(tiny)));
+  EXPECT_FALSE(MakeImagePath(tiny, sizeof(tiny), 0));
+
+  char later[MAX_PATH];
+  ASSERT_TRUE(MakeImagePath(later, sizeof(later), 3));
+  EXPECT_EQ(std::string(later), std::string(probe) + "IxaLoader-" + pid + "-3\\Ixa.dll");
 }
 
 }  // namespace
@@ -142,14 +149,8 @@ TEST(ImagePath, FitsExactlyWithEightBytesToSpare) {
 namespace {
 
 std::vector<uint8_t> FileBytes(const char* name) {
-  std::vector<uint8_t> bytes;
-  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  bytes.resize(GetFileSize(file, nullptr));
-  DWORD read = 0;
-  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  return bytes;
+  const std::string bytes = testing_support::FileBytes(name);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 // Where the file header of an image's bytes starts.

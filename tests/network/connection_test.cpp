@@ -2,18 +2,12 @@
 // what ShutdownOB and Reconnect do afterwards.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "tests/network/network_support.h"
+#include "tests/support/test_support.h"
 
 namespace network_test {
 namespace {
 
-std::string FileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 TEST(ConsoleConnection, StartsTheModuleAndShutdownRemovesItsHiddenFile) {
   Host host;
@@ -35,7 +29,7 @@ TEST(ConsoleConnection, StartsTheModuleAndShutdownRemovesItsHiddenFile) {
   ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN);
   // The temporary attribute is asked for too, but Wine does not keep it.
-  EXPECT_EQ(FileBytes(image), FileBytes("processor_module.dll"));
+  EXPECT_EQ(testing_support::FileBytes(image), testing_support::FileBytes("processor_module.dll"));
 
   std::string expectedStart = "GetLoaderVersion,SetStatusCallback,LaunchOBExt(" + std::to_string(host.Port()) + ",7)";
   EXPECT_EQ(ModuleCallLog().rfind(expectedStart, 0), 0u) << ModuleCallLog();
@@ -44,6 +38,26 @@ TEST(ConsoleConnection, StartsTheModuleAndShutdownRemovesItsHiddenFile) {
   EXPECT_EQ(gRunning.zeros.load(), 1);
   EXPECT_EQ(LoadedModule(), nullptr);
   EXPECT_EQ(GetFileAttributesA(image.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA(image.substr(0, image.rfind('\\')).c_str()), INVALID_FILE_ATTRIBUTES) << "its folder";
+}
+
+// Each host saves its module in a folder of its own process.
+void ExpectRunningOnItsOwnModule(Host& host) {
+  char path[MAX_PATH] = "";
+  GetModuleFileNameA(LoadedModule(), path, sizeof(path));
+  EXPECT_STREQ(path, ImagePath().c_str());
+  unsigned char* data = nullptr;
+  ASSERT_TRUE(host.GetDMXBuffer(17, &data));
+  EXPECT_EQ(data[0], 1);
+}
+
+TEST(SecondHostChild, ReachesRunningBesideTheFirst) {
+  if (!testing_support::InChildProcess()) GTEST_SKIP() << "runs in a child process";
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  host.StartDetect();
+  ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+  ExpectRunningOnItsOwnModule(host);
 }
 
 TEST(ConsoleConnection, RunningModuleServesThePatchedRows) {
@@ -53,6 +67,10 @@ TEST(ConsoleConnection, RunningModuleServesThePatchedRows) {
   ASSERT_TRUE(console.Ready()) << console.Log();
   host.StartDetect();
   ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+  // A second host in the same session, on the same console, while this
+  // one's module is loaded.
+  EXPECT_EQ(testing_support::RunTestsInChild("SecondHostChild.*", 60000), 0);
+  ExpectRunningOnItsOwnModule(host);
 
   const std::string calls = ModuleCallLog();
   EXPECT_NE(calls.find("GetAvailableNodes(20),ConnectToNode(1),ConnectToNode(2)"), std::string::npos) << calls;

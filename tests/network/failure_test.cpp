@@ -4,8 +4,10 @@
 // the console is healthy again.
 #include <gtest/gtest.h>
 
+#include "os/win32/sha256.h"
 #include "tests/network/network_support.h"
 #include "tests/support/test_support.h"
+#include "tools/processor_module/test_api.h"
 
 namespace network_test {
 namespace {
@@ -23,6 +25,8 @@ struct FailureRow {
   bool imageStaysMapped = false;
   // The entry point the stand-in module faults in (an access violation).
   const char* moduleFault = nullptr;
+  // Refused before it is written anywhere: none of its code may have run.
+  bool neverLoaded = false;
 };
 
 void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.name; }
@@ -31,9 +35,14 @@ void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.name; }
 // console on the same port.
 void ExpectFailureThenReconnect(Host& host, Simulator& faulty, const FailureRow& row) {
   SetEnvironmentVariableA("IXA_MODULE_FAULT", row.moduleFault);
+  SetEnvironmentVariableA(kAttachedVariable, nullptr);
   host.StartDetect();
   EXPECT_TRUE(host.WaitForLine(kStatusLine, kFailureStatus)) << host.Line(kStatusLine) << "\n" << faulty.Log();
   EXPECT_TRUE(host.WaitForLine(kInfoLine, row.info)) << host.Line(kInfoLine);
+  char attached[4];
+  if (row.neverLoaded) {
+    EXPECT_EQ(GetEnvironmentVariableA(kAttachedVariable, attached, sizeof(attached)), 0u);
+  }
   SetEnvironmentVariableA("IXA_MODULE_FAULT", nullptr);
   // The module is freed after the text, once its own ShutdownOB is done.
   EXPECT_TRUE(testing_support::WaitUntil([] { return LoadedModule() == nullptr; }, kRunningTimeoutMs));
@@ -65,12 +74,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FailureRow{"NoTcpListener", {"--fault", "refuse"}, "Connection error: 10061"},
         FailureRow{"ClosedWithoutData", {"--fault", "close-at-once"}, "DP image not recieved"},
-        FailureRow{"ClosedMidImage", {"--fault", "cut"}, "Virtual DP DLL file corrupt"},
+        FailureRow{"ClosedMidImage", {"--fault", "cut"}, "Virtual DP DLL file corrupt", false, nullptr, true},
+        FailureRow{"StalledConsole", {"--fault", "stall"}, "Recieve error: 10060, "},
         FailureRow{"ImageTooLarge", {"--fault", "oversize"}, "DP image too large"},
-        FailureRow{"NotALibrary", {"--fault", "not-dll"}, "Virtual DP DLL file corrupt"},
+        FailureRow{"NotALibrary", {"--fault", "not-dll"}, "Virtual DP DLL file corrupt", false, nullptr, true},
         FailureRow{"MissingDependency", {"--module", "processor_module_missing_dependency.dll"},
                    "Could not load one or more required DLL's", true},
-        FailureRow{"MissingEntryPoint", {"--module", "processor_module_missing_entry.dll"}, "Couldn't build table"},
+        FailureRow{"MissingEntryPoint", {"--module", "processor_module_missing_entry.dll"}, "Couldn't build table",
+                   false, nullptr, true},
         FailureRow{"NeedsNewerLoader", {"--module", "processor_module_v311.dll"},
                    "Loader version is old (need 3.11)"},
         // A module that faults is treated as one that failed, and the host
@@ -82,19 +93,78 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"FaultInConnectToNode", {}, "Virtual DP DLL failed", false, "ConnectToNode"}),
     [](const testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.name); });
 
-TEST(ConnectionFailure, ImageFileHeldOpenElsewhereCannotBeSaved) {
+std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+
+// A folder of this process's name found in the way (here holding a hard
+// link to another file) is neither written through nor used: the image goes
+// to a new folder. With every name in the way, nothing is saved. While the
+// module loads, its file cannot be opened for writing.
+TEST(ConnectionFailure, FoldersFoundInTheWayAreNeverUsed) {
   Host host;
   ASSERT_NE(host.window, nullptr);
-  Simulator console(host.Port(), {"--exit-after", "1"});
+  Simulator console(host.Port(), {});
   ASSERT_TRUE(console.Ready()) << console.Log();
-  HANDLE held = CreateFileA(ImagePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const std::string planted = FolderOf(ImagePath());
+  const std::string victim = FolderOf(planted) + "\\victim.bin";
+  HANDLE file = CreateFileA(victim.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, "untouched", 9, &written, nullptr);
+  CloseHandle(file);
+  ASSERT_TRUE(CreateDirectoryA(planted.c_str(), nullptr));
+  ASSERT_TRUE(CreateHardLinkA(ImagePath().c_str(), victim.c_str(), nullptr));
+
+  host.StartDetect();
+  ASSERT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
+  char path[MAX_PATH] = "";
+  GetModuleFileNameA(LoadedModule(), path, sizeof(path));
+  EXPECT_EQ(FolderOf(path), planted + "-1");
+  char writable[4] = "";
+  GetEnvironmentVariableA(kWritableWhileLoadingVariable, writable, sizeof(writable));
+  EXPECT_STREQ(writable, "0");
+  host.ShutdownOB(0);
+  HANDLE check = CreateFileA(victim.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  char content[16] = "";
+  DWORD read = 0;
+  ReadFile(check, content, sizeof(content) - 1, &read, nullptr);
+  CloseHandle(check);
+  EXPECT_STREQ(content, "untouched");
+
+  for (int serial = 1; serial <= 16; ++serial) CreateDirectoryA((planted + "-" + std::to_string(serial)).c_str(), nullptr);
   host.StartDetect();
   EXPECT_TRUE(host.WaitForLine(kStatusLine, kFailureStatus)) << host.Line(kStatusLine);
   EXPECT_EQ(host.Line(kInfoLine), "Couldn't get file handle");
   EXPECT_EQ(LoadedModule(), nullptr);
-  CloseHandle(held);
+  host.ShutdownOB(0);
+  for (int serial = 1; serial <= 16; ++serial) RemoveDirectoryA((planted + "-" + std::to_string(serial)).c_str());
   DeleteFileA(ImagePath().c_str());
+  RemoveDirectoryA(planted.c_str());
+  DeleteFileA(victim.c_str());
+}
+
+// A policy that lists module digests runs only the modules it lists.
+TEST(ConnectionFailure, AModuleWhoseDigestThePolicyDoesNotListIsRefused) {
+  Host host;
+  ASSERT_NE(host.window, nullptr);
+  Simulator console(host.Port(), {});
+  ASSERT_TRUE(console.Ready()) << console.Log();
+  const std::string module = testing_support::FileBytes("processor_module.dll");
+  Os::Sha256Digest digest{};
+  ASSERT_TRUE(Os::ComputeSha256(reinterpret_cast<const uint8_t*>(module.data()), module.size(), &digest));
+  const std::string hex = Os::HexDigest(digest);
+  {
+    PolicyValue trusted("TrustedModuleSha256", {std::string(64, '0')});
+    SetEnvironmentVariableA(kAttachedVariable, nullptr);
+    host.StartDetect();
+    EXPECT_TRUE(host.WaitForLine(kStatusLine, kFailureStatus)) << host.Line(kStatusLine);
+    EXPECT_EQ(host.Line(kInfoLine), "DP image not trusted (SHA-256 " + hex.substr(0, 16) + ")");
+    char attached[4];
+    EXPECT_EQ(GetEnvironmentVariableA(kAttachedVariable, attached, sizeof(attached)), 0u);
+  }
+  PolicyValue trusted("TrustedModuleSha256", {"not a digest", hex});
+  host.ShutdownOB(0);
+  host.StartDetect();
+  EXPECT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
 }
 
 TEST(ConnectionFailure, TemporaryPathTooLongCannotBeSaved) {

@@ -133,6 +133,34 @@ bool Host::WaitRunning(int ones, DWORD timeoutMs) const {
   return testing_support::WaitUntil([&] { return gRunning.ones.load() >= ones; }, timeoutMs);
 }
 
+PolicyValue::PolicyValue(const char* name, const std::vector<std::string>& entries) : name_(name) {
+  std::string path;
+  HKEY key = nullptr;
+  for (const char* level : {"SOFTWARE", "Quennel Systems", "Corvane III Orb", "Policy"}) {
+    path += path.empty() ? level : std::string("\\") + level;
+    if (key != nullptr) RegCloseKey(key);
+    DWORD disposition = 0;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition);
+    if (disposition == REG_CREATED_NEW_KEY) made_.push_back(path);
+  }
+  std::string list;
+  for (const std::string& entry : entries) list += entry + '\0';
+  list += '\0';
+  RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
+                 static_cast<DWORD>(list.size()));
+  RegCloseKey(key);
+}
+
+PolicyValue::~PolicyValue() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quennel Systems\\Corvane III Orb\\Policy", 0, KEY_SET_VALUE,
+                    &key) == ERROR_SUCCESS) {
+    RegDeleteValueA(key, name_.c_str());
+    RegCloseKey(key);
+  }
+  for (auto made = made_.rbegin(); made != made_.rend(); ++made) RegDeleteKeyA(HKEY_LOCAL_MACHINE, made->c_str());
+}
+
 SocketsWithdrawn::SocketsWithdrawn() {
   while (WSACleanup() == 0) ++withdrawn_;
 }
@@ -200,12 +228,15 @@ int ModuleLaunchCount(int32_t* lastPort, int32_t* lastOption) {
 std::string ImagePath() {
   char temp[MAX_PATH];
   GetTempPathA(sizeof(temp), temp);
-  return std::string(temp) + "Ixa.dll";
+  return std::string(temp) + "IxaLoader-" + std::to_string(GetCurrentProcessId()) + "\\Ixa.dll";
 }
 
 bool FileIsFree(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
   CloseHandle(file);
   return true;
 }

@@ -86,6 +86,21 @@ class Host {
   bool WaitRunning(int ones = 1, DWORD timeoutMs = kRunningTimeoutMs) const;
 };
 
+// One value of the administrator's policy key (a REG_MULTI_SZ under
+// HKLM\SOFTWARE\Quennel Systems\Corvane III Orb\Policy), removed again
+// with the keys it had to make.
+class PolicyValue {
+ public:
+  PolicyValue(const char* name, const std::vector<std::string>& entries);
+  ~PolicyValue();
+  PolicyValue(const PolicyValue&) = delete;
+  PolicyValue& operator=(const PolicyValue&) = delete;
+
+ private:
+  std::string name_;
+  std::vector<std::string> made_;  // keys this made, innermost last
+};
+
 // Undoes every Windows Sockets start-up of this process, the worker's
 // included, so that the worker's next discovery socket cannot be made;
 // gives them back when restored or destroyed.
@@ -120,7 +135,7 @@ HMODULE LoadedModule();
 std::string ModuleCallLog();
 int ModuleLaunchCount(int32_t* lastPort, int32_t* lastOption);
 
-// "<temp dir>Ixa.dll"
+// "<temp dir>IxaLoader-<pid>\Ixa.dll", where this process's first load saves.
 std::string ImagePath();
 // True when nobody holds the file open (or it does not exist).
 bool FileIsFree(const std::string& path);

@@ -61,6 +61,17 @@ std::string ControlText(HWND dialog, int id) {
   return text;
 }
 
+std::string FileBytes(const std::string& path) {
+  std::string bytes;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char chunk[64 * 1024];
+  DWORD read = 0;
+  while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) bytes.append(chunk, read);
+  CloseHandle(file);
+  return bytes;
+}
+
 size_t PrivateExecutableBytes() {
   constexpr DWORD kExecutable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
   size_t bytes = 0;

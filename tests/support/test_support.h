@@ -19,6 +19,9 @@ HWND FindOwnWindow(const char* title);
 // Text of a dialog control, read through its window.
 std::string ControlText(HWND dialog, int id);
 
+// The whole file; empty when it cannot be read.
+std::string FileBytes(const std::string& path);
+
 // Bytes of this process's memory that are executable and belong to no
 // mapped image or file: code made at run time.
 size_t PrivateExecutableBytes();

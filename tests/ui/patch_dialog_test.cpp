@@ -132,37 +132,6 @@ TEST_F(PatchDialogTest, OkWithoutAProcessorLeavesEveryPortUnresolved) {
   for (int r = 0; r < kPatchRowCount; ++r) EXPECT_EQ(PatchTable()[r].portIndex.load(), -1) << r;
 }
 
-TEST_F(PatchDialogTest, ValuesOutsideTheListsAreShownAndKeptWhenUntouched) {
-  store_.CreateEmpty();
-  std::vector<SettingsKey::Row> rows;
-  for (uint32_t r = 0; r < kPatchRowCount; ++r) rows.push_back({r / 16, 1, r % 16});
-  rows[3] = {11, 1, 20};           // DP# 12, universe 21
-  rows[4] = {2, 1, 0xFFFFFFFF};    // universe -1, enabled
-  rows[5] = {0xFFFFFFFF, 0, 7};    // DP# 0, disabled
-  rows[6] = {1, 1, 0x7FFFFFFF};    // the largest universe
-  store_.SetPatch(rows);
-  StartWindow();
-  HWND patch = OpenPatch();
-  EXPECT_EQ(SelectedText(patch, OrbPatchDialog::DpListId(3)), "12");
-  EXPECT_EQ(SelectedText(patch, OrbPatchDialog::UniverseListId(3)), "21");
-  EXPECT_EQ(SelectedText(patch, OrbPatchDialog::UniverseListId(4)), "0");
-  EXPECT_EQ(SelectedText(patch, OrbPatchDialog::DpListId(5)), "0");
-  EXPECT_EQ(SelectedText(patch, OrbPatchDialog::UniverseListId(5)), "Disabled");
-  EXPECT_EQ(SelectedText(patch, OrbPatchDialog::UniverseListId(6)), "2147483648");
-  // The lists themselves still offer the normal choices.
-  EXPECT_EQ(ListItems(patch, OrbPatchDialog::DpListId(3)).size(), 10u);
-  EXPECT_EQ(ListItems(patch, OrbPatchDialog::DpListId(6)).size(), 9u);
-
-  Select(patch, OrbPatchDialog::DpListId(4), 6);  // a touched row takes the list's value
-  Press(patch, IDOK);
-  EXPECT_EQ(TableRow(3), (RowValues{1, 11, 20}));
-  EXPECT_EQ(TableRow(4), (RowValues{1, 6, -1}));
-  EXPECT_EQ(TableRow(5), (RowValues{0, -1, 0}));
-  EXPECT_EQ(TableRow(6), (RowValues{1, 1, 0x7FFFFFFF}));
-  EXPECT_EQ(store_.GetOr("DP_3", 0), 11u);
-  EXPECT_EQ(store_.GetOr("Patch_3", 0), 20u);
-}
-
 DWORD WINAPI CloseEverything(void*) {
   ShutdownLoader(true);
   return 0;

@@ -79,6 +79,50 @@ TEST(SettingsStore, StoredPortIsTakenAndAWrongSizedOneCountsAsMissing) {
   store.SetBinary("port", {0x10, 0x20});
   EXPECT_EQ(PreparedPort(), 6600u);
   EXPECT_EQ(store.GetOr("port", 0), 6600u);
+
+  // No port at all: outside 1 to 65535, or four bytes of another type.
+  for (uint32_t noPort : {0u, 65536u, 70000u}) {
+    store.SetDword("port", noPort);
+    EXPECT_EQ(PreparedPort(), 6600u) << noPort;
+  }
+  store.SetDword("port", 65535);
+  EXPECT_EQ(PreparedPort(), 65535u);
+  store.SetBinary("port", {'7', '1', '2', 0}, REG_SZ);
+  EXPECT_EQ(PreparedPort(), 6600u);
+  store.SetBinary("port", {0xD3, 0x1B, 0, 0});
+  EXPECT_EQ(PreparedPort(), 6600u);
+}
+
+// A value outside what the Patch dialog shows takes that value's default
+// alone; the rows after it are read, and the table is written back.
+TEST_F(StatusWindowTest, OutOfRangePatchValuesTakeTheirDefaultAndReadingGoesOn) {
+  store_.CreateEmpty();
+  store_.SetPatch(OddPatch());
+  store_.SetDword("DP_10", 9);
+  store_.SetDword("Patch_20", 16);
+  store_.SetBinary("DP_30", {1, 0, 0, 0});
+  StartWindow();
+  const std::vector<SettingsKey::Row> odd = OddPatch();
+  EXPECT_EQ(PatchTable()[10].dpIndex.load(), 0);
+  EXPECT_EQ(PatchTable()[10].universe.load(), static_cast<int32_t>(odd[10].universe));
+  EXPECT_EQ(PatchTable()[20].universe.load(), 4);
+  EXPECT_EQ(PatchTable()[30].dpIndex.load(), 1);
+  EXPECT_EQ(PatchTable()[63].dpIndex.load(), static_cast<int32_t>(odd[63].dpIndex));
+  EXPECT_EQ(store_.GetOr("DP_10", 99), 0u);
+  EXPECT_EQ(store_.GetOr("Patch_20", 99), 4u);
+}
+
+// An administrator may make the key read-only: the settings are still read.
+TEST_F(StatusWindowTest, AKeyTheLoaderMayOnlyReadIsStillRead) {
+  store_.CreateEmpty();
+  store_.SetDword("port", 6700);
+  store_.SetDword("Number", 2);
+  store_.SetPatch(OddPatch());
+  store_.MakeReadOnly();
+  StartWindow();
+  EXPECT_EQ(Text(IDC_PORT), "6700");
+  EXPECT_EQ(SelectedText(Window(), IDC_USER_NUMBER), "2");
+  EXPECT_EQ(PatchTable()[63].dpIndex.load(), static_cast<int32_t>(OddPatch()[63].dpIndex));
 }
 
 TEST_F(StatusWindowTest, MissingMiddleValueKeepsWhatWasReadAndWritesTheTableBack) {

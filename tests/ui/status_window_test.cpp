@@ -16,6 +16,7 @@
 #include "ui/config_dialog.h"
 #include "ui/patch_table.h"
 #include "ui/resource.h"
+#include "ui/status_inbox.h"
 
 namespace ui_testing {
 namespace {
@@ -47,16 +48,13 @@ TEST_F(StatusWindowTest, StatusCodesSetLinesAndCaptionAndEveryTextIsFreed) {
   Sync();
   EXPECT_EQ(Caption(), "Vexa DP");
 
-  // Codes that do nothing still release their text.
-  std::vector<char*> ignored;
-  for (int code : {4, 9, 10, 1000, -1}) {
-    char* text = _strdup("ignored");
-    WatchFree(text);
-    ignored.push_back(text);
-    PostMessageW(Window(), kStatusMessage, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(text));
-  }
+  // Codes that do nothing still take their text out of the inbox, and a
+  // status message the library did not post (any program may post one,
+  // with any pointer) is ignored: nothing is read or freed.
+  for (int code : {4, 9, 10, 1000, -1}) PostStatus(code, "ignored");
+  for (LPARAM foreign : {LPARAM{0x1000}, LPARAM{-1}, LPARAM{0}}) PostMessageW(Window(), kStatusMessage, 0, foreign);
   Sync();
-  for (char* text : ignored) EXPECT_TRUE(WasFreed(text));
+  EXPECT_EQ(Ui::StatusInbox::Pending(), 0u);
   EXPECT_EQ(Text(IDC_INFO_LINE), "info text");
   EXPECT_EQ(Text(IDC_STATUS_LINE), "VexaNet");
   EXPECT_EQ(Text(IDC_SESSION_LINE), "Session 1");
@@ -76,10 +74,16 @@ TEST_F(StatusWindowTest, StatusCodesSetLinesAndCaptionAndEveryTextIsFreed) {
   Sync();
   EXPECT_EQ(Text(IDC_STATUS_LINE), "from the loader");
 
-  // An unreadable text is dropped with its report; the caller goes on.
+  // An unreadable text is dropped with its report; the caller goes on. A
+  // text longer than the inbox keeps is cut there.
   ReportStatus(1, reinterpret_cast<const char*>(static_cast<uintptr_t>(16)));
   Sync();
   EXPECT_EQ(Text(IDC_STATUS_LINE), "from the loader");
+  const std::string longText(5000, 'x');
+  ReportStatus(0, longText.c_str());
+  Sync();
+  EXPECT_EQ(SendDlgItemMessageA(Window(), IDC_INFO_LINE, WM_GETTEXTLENGTH, 0, 0),
+            static_cast<LRESULT>(Ui::StatusInbox::kMaxText));
 }
 
 TEST_F(StatusWindowTest, TrayIconIsAddedChangedByCodes5To8AndDeletedAtTheEnd) {
@@ -225,12 +229,13 @@ TEST_F(StatusWindowTest, ApplyWithANewPortStoresItAndRestartsDetection) {
       << Text(IDC_INFO_LINE);
   EXPECT_TRUE(WaitUntil([&] { return Text(IDC_STATUS_LINE) == kLocating; }, 5000));
 
-  // No range test: seven digits above 65535 are taken as they are.
+  // A number that is no port is not taken: the field shows the port again.
   SetPortText("1234567");
   Click(IDC_APPLY);
   Sync();
-  EXPECT_EQ(store_.GetOr("port", 0), 1234567u);
-  EXPECT_EQ(Loader().statusWindow->Port(), 1234567u);
+  EXPECT_EQ(store_.GetOr("port", 0), 7000u);
+  EXPECT_EQ(Loader().statusWindow->Port(), 7000u);
+  EXPECT_EQ(Text(IDC_PORT), "7000");
   EXPECT_TRUE(Loader().detecting.load());
 }
 

@@ -1,59 +1,25 @@
 #include "tests/ui/ui_test_support.h"
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
+
+#include <sddl.h>
 #include <thread>
 
 #include "loader/detection.h"
 #include "loader/instance.h"
 #include "loader/loader_state.h"
+#include "loader/status_report.h"
 #include "loader/status_window_host.h"
 #include "os/osstacktrace.h"
 #include "tests/support/test_support.h"
 #include "ui/config_dialog.h"
 #include "ui/resource.h"
+#include "ui/status_inbox.h"
 
 using testing_support::FindOwnWindow;
 using testing_support::WaitUntil;
 
-// ---- free() wrapper (linked with --wrap=free) ----
-
-namespace {
-constexpr int kWatchSlots = 256;
-std::atomic<const void*> gWatched[kWatchSlots];
-std::atomic<bool> gFreed[kWatchSlots];
-std::atomic<unsigned> gNextSlot{0};
-}  // namespace
-
-extern "C" void __real_free(void* pointer);
-extern "C" void __wrap_free(void* pointer) {
-  if (pointer != nullptr) {
-    for (int slot = 0; slot < kWatchSlots; ++slot) {
-      if (gWatched[slot].load() == pointer) gFreed[slot].store(true);
-    }
-  }
-  __real_free(pointer);
-}
-
 namespace ui_testing {
-
-void WatchFree(const void* pointer) {
-  // The heap reuses addresses: forget earlier watches of this one.
-  for (int other = 0; other < kWatchSlots; ++other) {
-    if (gWatched[other].load() == pointer) gWatched[other].store(nullptr);
-  }
-  unsigned slot = gNextSlot.fetch_add(1) % kWatchSlots;
-  gFreed[slot].store(false);
-  gWatched[slot].store(pointer);
-}
-
-bool WasFreed(const void* pointer) {
-  for (int slot = 0; slot < kWatchSlots; ++slot) {
-    if (gWatched[slot].load() == pointer && gFreed[slot].load()) return true;
-  }
-  return false;
-}
 
 // ---- Settings key ----
 
@@ -133,11 +99,24 @@ void SettingsKey::SetDword(const char* name, uint32_t value) {
   RegCloseKey(key);
 }
 
-void SettingsKey::SetBinary(const char* name, const std::vector<uint8_t>& bytes) {
+void SettingsKey::SetBinary(const char* name, const std::vector<uint8_t>& bytes, DWORD type) {
   HKEY key = OpenProduct(KEY_SET_VALUE);
   ASSERT_NE(key, nullptr);
-  RegSetValueExA(key, name, 0, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
+  RegSetValueExA(key, name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
   RegCloseKey(key);
+}
+
+void SettingsKey::MakeReadOnly() {
+  // Everyone may read it, delete it and change this again; nobody may set
+  // values.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KRSDWD;;;WD)", SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  HKEY key = OpenProduct(WRITE_DAC);
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+  RegCloseKey(key);
+  LocalFree(descriptor);
 }
 
 void SettingsKey::Delete(const char* name) {
@@ -312,19 +291,13 @@ std::string StatusWindowTest::Caption() const {
   return text;
 }
 
-void StatusWindowTest::PostStatus(int code, const char* text) {
-  char* copy = text != nullptr ? _strdup(text) : nullptr;
-  if (copy != nullptr) WatchFree(copy);
-  ASSERT_TRUE(PostMessageW(window_, kStatusMessage, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(copy)));
-}
+void StatusWindowTest::PostStatus(int code, const char* text) { ReportStatus(code, text); }
 
 void StatusWindowTest::Sync() const {
-  // Posted messages are handled in order: once this marker (a code that
-  // does nothing) is freed, everything posted before it has been handled.
-  char* marker = _strdup("sync");
-  WatchFree(marker);
-  PostMessageW(window_, kStatusMessage, 4, reinterpret_cast<LPARAM>(marker));
-  EXPECT_TRUE(WaitUntil([&] { return WasFreed(marker); }, 10000));
+  // Posted messages are handled in order: once this report (a code that
+  // does nothing) is taken, everything posted before it has been handled.
+  ReportStatus(4, "sync");
+  EXPECT_TRUE(WaitUntil([] { return Ui::StatusInbox::Pending() == 0; }, 10000));
 }
 
 void StatusWindowTest::Click(int id) const {

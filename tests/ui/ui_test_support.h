@@ -12,10 +12,6 @@
 
 namespace ui_testing {
 
-// ---- Freed texts: the test binary wraps free() and notes watched pointers.
-void WatchFree(const void* pointer);
-bool WasFreed(const void* pointer);
-
 // ---- The settings key HKLM\SOFTWARE\Quennel Systems\Corvane III Orb.
 // Remembers what the prefix held when constructed and puts it back when
 // destroyed.
@@ -31,7 +27,9 @@ class SettingsKey {
   bool Exists() const;
 
   void SetDword(const char* name, uint32_t value);
-  void SetBinary(const char* name, const std::vector<uint8_t>& bytes);
+  void SetBinary(const char* name, const std::vector<uint8_t>& bytes, DWORD type = REG_BINARY);
+  // Lets everyone only read the level-3 key (the destructor restores it).
+  void MakeReadOnly();
   void Delete(const char* name);
   // False when the value is missing or not a 4-byte value.
   bool Get(const char* name, uint32_t* value) const;
@@ -80,7 +78,7 @@ class StatusWindowTest : public ::testing::Test {
 
   std::string Text(int id) const;
   std::string Caption() const;
-  // Posts a status report as the loader does, watching its text for free().
+  // Posts a status report as the loader does.
   void PostStatus(int code, const char* text);
   // Waits until every message posted so far has been handled.
   void Sync() const;

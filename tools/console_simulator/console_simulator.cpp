@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "loader/console_protocol.h"
@@ -197,6 +198,14 @@ class Console {
       case Fault::LongReply:
         reply = kFiveBytes;
         length = 5;
+        break;
+      case Fault::JunkFirst:
+        // In one burst, so that the reply queues behind the junk.
+        for (const auto& junk : {std::make_pair(kDiscoveryRequest, 4), std::make_pair(kFiveBytes, 5)}) {
+          sendto(udp_.get(), reinterpret_cast<const char*>(junk.first), junk.second, 0,
+                 reinterpret_cast<const sockaddr*>(&sender), sizeof(sender));
+        }
+        Log("  sent %s and %s first", Hex(kDiscoveryRequest, 4).c_str(), Hex(kFiveBytes, 5).c_str());
         break;
       default:
         break;

@@ -16,6 +16,7 @@ enum class Fault {
   Stall,        // stops sending halfway through the image, keeps the connection
   Oversize,     // serves more than the loader may hold
   NotDll,       // serves bytes that are no Windows library
+  JunkFirst,    // answers each request with two wrong datagrams, then the reply
 };
 
 struct SimulatorOptions {

@@ -327,8 +327,27 @@ int64_t __cdecl TestAttachCounter(void) { return gState->attachedAt.QuadPart; }
 
 }  // extern "C"
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+namespace {
+
+// For the loader's tests: that code of this module ran, and whether its own
+// file could be opened for writing while it was being loaded.
+void MarkAttached(HINSTANCE self) {
+  SetEnvironmentVariableA(kAttachedVariable, "1");
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+  HANDLE file = length > 0 && length < MAX_PATH
+                    ? CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr)
+                    : INVALID_HANDLE_VALUE;
+  SetEnvironmentVariableA(kWritableWhileLoadingVariable, file != INVALID_HANDLE_VALUE ? "1" : "0");
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
+    MarkAttached(self);
     gState = new ModuleState;
     QueryPerformanceCounter(&gState->attachedAt);
     InitializeCriticalSection(&gState->lock);

@@ -38,6 +38,10 @@ constexpr char kCallsInShutdownVariable[] = "IXA_MODULE_CALLS_IN_SHUTDOWN";
 // once a TestReportLater report has come back.
 constexpr char kInSendVariable[] = "IXA_MODULE_IN_SEND";
 constexpr char kLateReportedVariable[] = "IXA_MODULE_LATE_REPORTED";
+// Set as the module is attached to a process: "1", and whether its file
+// could be opened for writing meanwhile ("1") or not ("0").
+constexpr char kAttachedVariable[] = "IXA_MODULE_ATTACHED";
+constexpr char kWritableWhileLoadingVariable[] = "IXA_MODULE_WRITABLE_WHILE_LOADING";
 
 // DMX pattern: byte 0 the port, byte 1 the universe, byte 2 the frame
 // counter, the rest derived from all three.
