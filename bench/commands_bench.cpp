@@ -18,6 +18,8 @@
 #include "loader/processor_table.h"
 #include "ui/patch_table.h"
 
+using namespace Ixa;
+
 namespace {
 
 constexpr int kCalls = 1000000;

@@ -23,6 +23,8 @@
 #include "os/win32/unique_socket.h"
 #include "tests/network/network_support.h"
 
+using namespace Ixa;
+
 using namespace network_test;
 
 namespace {

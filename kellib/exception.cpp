@@ -5,15 +5,15 @@
 #include <memory>
 #include <typeinfo>
 
+#include "kellib/platform.h"
 #include "kellib/text.h"
-#include "os/osstacktrace.h"
 
 namespace kel {
 
-exception::exception() { stackDepth = Os::CaptureCurrentStack(stack); }
+exception::exception() { stackDepth = InstalledPlatform().captureStack(stack); }
 
 exception::exception(std::wstring text) : message(std::move(text)) {
-  stackDepth = Os::CaptureCurrentStack(stack);
+  stackDepth = InstalledPlatform().captureStack(stack);
 }
 
 std::wstring exception::Description() const {
@@ -21,7 +21,7 @@ std::wstring exception::Description() const {
 }
 
 std::wstring exception::StackText() const {
-  return Widen(Os::FormatStackTrace(stack, stackDepth, 1));
+  return Widen(InstalledPlatform().formatStack(stack, stackDepth, 1));
 }
 
 std::string exception::TypeName() const {

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "os/osstacktrace.h"
 
 namespace kel {
 
@@ -26,7 +25,7 @@ class exception {
 
   std::wstring message;
   uint32_t stackDepth = 0;
-  Os::StackAddress stack[32] = {};
+  uintptr_t stack[32] = {};
 };
 
 class runtime : public exception {

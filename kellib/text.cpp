@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "os/ostrap.h"
+#include "kellib/platform.h"
 
 namespace kel {
 namespace {
@@ -237,7 +237,7 @@ void basic_text<Char>::Recount() noexcept {
 
 template <typename Char>
 void basic_text<Char>::CheckInvariant() const {
-  if (bufferSize != 0) OS_TRAP_IF(start+size>=bufferSize, "kellib\\text", 222);
+  if (bufferSize != 0) KEL_TRAP_IF(start+size>=bufferSize, "kellib\\text", 222);
 }
 
 template <typename Char>
@@ -248,7 +248,7 @@ bool basic_text<Char>::Holds(const Char* chars) const {
 
 template <typename Char>
 void basic_text<Char>::Reserve(size_t count) {
-  OS_TRAP_IF(count>=kMaxChars<Char>-start-size, "kellib\\text", __LINE__);
+  KEL_TRAP_IF(count>=kMaxChars<Char>-start-size, "kellib\\text", __LINE__);
   if (count < bufferSize - start - size) return;
   // At least doubling keeps appends amortised constant time.
   size_t current = bufferSize == 0 ? 1 : bufferSize;

@@ -20,6 +20,8 @@
 #include "ui/config_dialog.h"
 #include "ui/ui_module.h"
 
+namespace Ixa {
+
 namespace {
 
 constexpr DWORD kLoadedWaitMs = 300000;
@@ -195,3 +197,5 @@ unsigned __stdcall ConnectionWorker(void*) {
   }
   return 0;
 }
+
+}  // namespace Ixa

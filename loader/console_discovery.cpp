@@ -10,6 +10,8 @@
 #include "loader/status_report.h"
 #include "os/win32/unique_socket.h"
 
+namespace Ixa {
+
 namespace {
 
 constexpr UINT kDismissCheckMs = 50;
@@ -192,3 +194,5 @@ bool ScanForConsole(sockaddr_in* console, uint32_t port, const TrustPolicy& poli
     return true;
   }
 }
+
+}  // namespace Ixa

@@ -6,6 +6,8 @@
 
 #include <winsock2.h>
 
+namespace Ixa {
+
 // What a console and the loader say to each other on the configured port:
 // raw bytes, no framing beyond what is shown here.
 
@@ -41,3 +43,5 @@ inline bool IsDiscoveryReply(const uint8_t* bytes, size_t size) {
 inline int SendImageRequest(SOCKET tcp) {
   return send(tcp, reinterpret_cast<const char*>(kImageRequest), sizeof(kImageRequest), 0);
 }
+
+}  // namespace Ixa

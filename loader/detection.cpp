@@ -15,6 +15,8 @@
 #include "os/oslock.h"
 #include "ui/ui_module.h"
 
+namespace Ixa {
+
 namespace {
 
 // A module call still inside after this long is hung; the module then
@@ -229,9 +231,10 @@ void ShutdownLoader(bool closeWindow) {
   if (baton.Held()) ShutdownSteps(closeWindow);
 }
 
-void RestartDetection(int32_t port) {
-  if (port == 0xFFFF) return;
+void RestartDetection() {
   ShutdownLoader(false);
   // The running callback may have closed the library meanwhile.
   if (!Loader().closing.load()) StartDetection(Loader().launchOption.load());
 }
+
+}  // namespace Ixa

@@ -6,6 +6,8 @@
 
 #include "loader/processor_table.h"
 
+namespace Ixa {
+
 // Starting and stopping detection, behind the exports and the status window.
 
 // Stores the launch option and starts a connection worker unless one may be
@@ -18,8 +20,8 @@ void StopConnectionWorker();
 // (except the calling one, which ends as its handler or callback returns).
 void ShutdownLoader(bool closeWindow);
 // Shutdown without closing the window, then a new start with the stored
-// launch option; the port 65535 means "do nothing at all".
-void RestartDetection(int32_t port);
+// launch option.
+void RestartDetection();
 
 // With the processor table emptied: waits for host calls still inside the
 // module (counted on calls, the count the unbind retired), then calls
@@ -28,3 +30,5 @@ void RestartDetection(int32_t port);
 // frees the module and lets go of the library's reference for it, unless a
 // call is hung inside it: both then stay loaded for good.
 void ReleaseModule(ShutdownModuleFn shutdown, const ModuleCallCount& calls);
+
+}  // namespace Ixa

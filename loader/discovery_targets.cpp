@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace Ixa {
+
 int PrefixLength(uint32_t mask) {
   const uint32_t hostBits = ~mask;
   // The host part must be all ones below the network part.
@@ -106,3 +108,5 @@ void SendFailureMemory::Keep(const std::vector<BroadcastTarget>& targets) {
 AfterSend NextStep(bool limitedSent, size_t directedSent) {
   return limitedSent || directedSent > 0 ? AfterSend::AwaitReply : AfterSend::Pause;
 }
+
+}  // namespace Ixa

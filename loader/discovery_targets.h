@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace Ixa {
+
 // One IPv4 address of an interface as the system lists it; addresses and
 // mask in host byte order, flags the system's IFF_ bits.
 struct InterfaceAddress {
@@ -78,3 +80,5 @@ class SendFailureMemory {
 // alone is no reason to pause while a directed request went out.
 enum class AfterSend { AwaitReply, Pause };
 AfterSend NextStep(bool limitedSent, size_t directedSent);
+
+}  // namespace Ixa

@@ -7,10 +7,10 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   return Os::Contain("the library entry point", FALSE, [&]() -> BOOL {
     switch (reason) {
       case DLL_PROCESS_ATTACH:
-        InitInstance();
+        Ixa::InitInstance();
         return TRUE;
       case DLL_PROCESS_DETACH:
-        ExitInstance(reserved != nullptr);
+        Ixa::ExitInstance(reserved != nullptr);
         return TRUE;
       default:
         return TRUE;

@@ -6,6 +6,8 @@
 #include "loader/loader_state.h"
 #include "ui/patch_table.h"
 
+namespace Ixa {
+
 alignas(16) const uint8_t kBlankUniverse[kUniverseSize] = {};
 
 namespace {
@@ -51,3 +53,5 @@ bool GetRowBuffer(uint16_t row, uint8_t** out) noexcept {
   CallEntryGuarded(getPortBuffer, served, port, patch.universe.load(), out);
   return (served != 0 && *out != nullptr) || Blank(out);
 }
+
+}  // namespace Ixa

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace Ixa {
+
 constexpr size_t kUniverseSize = 512;
 
 // 512 zero bytes in read-only memory, handed out when a row has no data: a
@@ -15,3 +17,5 @@ extern const uint8_t kBlankUniverse[kUniverseSize];
 // processor, or the module refused, answered a null buffer or raised an
 // exception. A null out is left alone. Takes no lock and allocates nothing.
 bool GetRowBuffer(uint16_t row, uint8_t** out) noexcept;
+
+}  // namespace Ixa

@@ -9,6 +9,8 @@
 #include "os/osboundary.h"
 #include "ui/ui_module.h"
 
+using namespace Ixa;
+
 namespace {
 
 // The command exports answer true even when nothing was sent.

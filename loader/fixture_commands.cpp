@@ -3,6 +3,8 @@
 #include "loader/module_gate.h"
 #include "loader/loader_state.h"
 
+namespace Ixa {
+
 namespace {
 
 // The module expects ten zero bytes after the nine of SelectNone.
@@ -115,3 +117,5 @@ void SendIntensity(uint32_t fixture, uint8_t intensity) {
   CommandBuffer buffer{};
   Send(buffer, BuildIntensityCommand(buffer, fixture, intensity));
 }
+
+}  // namespace Ixa

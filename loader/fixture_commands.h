@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+namespace Ixa {
+
 // Command bytes of the fixture messages.
 enum FixtureCommand : uint8_t {
   kClearProgrammer = 0x20,
@@ -35,3 +37,5 @@ void SendSelectNone();
 void SendFixtureCommand(FixtureCommand command, uint32_t fixture);
 void SendPanTilt(uint32_t fixture, uint32_t pan, uint32_t tilt);
 void SendIntensity(uint32_t fixture, uint8_t intensity);
+
+}  // namespace Ixa

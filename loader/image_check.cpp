@@ -6,6 +6,8 @@
 #include "loader/module_image.h"
 #include "loader/status_report.h"
 
+namespace Ixa {
+
 namespace {
 constexpr const char* kSource = "loader\\image_check";
 // Enough of the digest to tell one module from another on the Info line.
@@ -35,3 +37,5 @@ bool CheckImage(const DpImage& image, const sockaddr_in& console, const TrustPol
   }
   return true;
 }
+
+}  // namespace Ixa

@@ -11,6 +11,8 @@
 #include "loader/loader_state.h"
 #include "loader/status_report.h"
 
+namespace Ixa {
+
 namespace {
 
 constexpr size_t kImagePathSize = 1024;
@@ -162,3 +164,5 @@ void RemoveImageFile() {
   if (Exists(state.imageFolderPath)) ++state.imageSerial;
   state.imageFolderPath.clear();
 }
+
+}  // namespace Ixa

@@ -5,6 +5,8 @@
 #include "loader/image_transfer.h"
 #include "os/win32/handle.h"
 
+namespace Ixa {
+
 // The module's file: "Ixa.dll" in a folder of this process's own under the
 // user's temporary folder, "IxaLoader-<pid>", or "IxaLoader-<pid>-<n>" once
 // an earlier one could not be removed or was found in the way. Two hosts in
@@ -30,3 +32,5 @@ bool SaveImage(const DpImage& image, Os::UniqueHandle* heldOpen);
 // (its module is still loaded) is left for good, and a later save uses a
 // new one.
 void RemoveImageFile();
+
+}  // namespace Ixa

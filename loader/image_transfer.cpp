@@ -6,6 +6,8 @@
 #include "loader/status_report.h"
 #include "os/win32/unique_socket.h"
 
+namespace Ixa {
+
 namespace {
 
 // A console that neither completes the connection nor sends a byte for this
@@ -113,3 +115,5 @@ TransferResult FetchImage(const sockaddr_in& console, DpImage* image) {
   }
   return TransferResult::Received;
 }
+
+}  // namespace Ixa

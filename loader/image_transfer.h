@@ -8,6 +8,8 @@
 
 #include "loader/console_protocol.h"
 
+namespace Ixa {
+
 // A received processor module image.
 struct DpImage {
   std::unique_ptr<uint8_t[]> bytes;
@@ -25,3 +27,5 @@ enum class TransferResult {
 // connect that does not complete, or a console that sends nothing, for ten
 // seconds fails with WSAETIMEDOUT.
 TransferResult FetchImage(const sockaddr_in& console, DpImage* image);
+
+}  // namespace Ixa

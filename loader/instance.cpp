@@ -3,6 +3,8 @@
 #include "loader/loader_state.h"
 #include "loader/status_window_host.h"
 
+namespace Ixa {
+
 void InitInstance() {
   LoaderState& state = Loader();
   for (int e = 0; e < kEventCount; ++e) {
@@ -15,3 +17,5 @@ void ExitInstance(bool processExit) {
   if (processExit) return;
   DestroyLoaderState();
 }
+
+}  // namespace Ixa

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace Ixa {
+
 // What the library does when it is loaded and unloaded: nothing that waits,
 // loads a library or touches a window.
 
@@ -10,3 +12,5 @@ void InitInstance();
 // nothing of theirs is touched. Otherwise the library's threads are gone (or
 // this is the last of them, in its last act): frees what the state holds.
 void ExitInstance(bool processExit);
+
+}  // namespace Ixa

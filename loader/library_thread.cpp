@@ -7,6 +7,8 @@
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
+namespace Ixa {
+
 namespace {
 
 // msvcrt's _beginthreadex leaves the library alone; the UCRT's takes a
@@ -59,3 +61,5 @@ bool LibraryThread::IsCallingThread() const { return thread_->GetId() == Os::Thr
 bool LibraryThread::OnLibraryThread() { return tLibraryThread; }
 
 void LibraryThread::Join() { thread_->Join(); }
+
+}  // namespace Ixa

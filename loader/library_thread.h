@@ -5,6 +5,8 @@
 #include "os/win32/osthread.h"
 #include "os/win32/unique_library.h"
 
+namespace Ixa {
+
 // A reference to this library (the program, when linked into a test).
 // Throws Os::os_exception when it cannot be had.
 Os::UniqueLibrary HoldThisLibrary();
@@ -35,3 +37,5 @@ class LibraryThread {
  private:
   std::unique_ptr<Os::Thread> thread_;
 };
+
+}  // namespace Ixa

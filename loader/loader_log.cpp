@@ -1,5 +1,7 @@
 #include "loader/loader_log.h"
 
+namespace Ixa {
+
 namespace {
 constexpr Os::Log::Mask kNoticeAndUp{Os::Log::kNotice | Os::Log::kWarning | Os::Log::kError};
 }  // namespace
@@ -19,3 +21,5 @@ void WriteRecord(Os::Log::Context& context, uint16_t level, const char* source, 
   if (!context.IsEnabled(level)) return;
   context.Write(level, source, function, line, nullptr, 0, text.data(), text.size());
 }
+
+}  // namespace Ixa

@@ -5,6 +5,8 @@
 
 #include "os/oslog.h"
 
+namespace Ixa {
+
 // The loader's own log records, at notice level and up: what discovery
 // ignored and which modules were taken from whom.
 Os::Log::Context& DiscoveryLog();
@@ -15,3 +17,5 @@ Os::Log::Context& ModuleLog();
 // stand still.
 void WriteRecord(Os::Log::Context& context, uint16_t level, const char* source, const char* function, unsigned line,
                  const std::string& text);
+
+}  // namespace Ixa

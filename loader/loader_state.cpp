@@ -2,6 +2,8 @@
 
 #include "ui/config_dialog.h"
 
+namespace Ixa {
+
 const char* const kLoaderEventNames[kEventCount] = {
     "ORB_DLL_LOADED_EVENT",
     "SHUTTINGDOWN_EVENT",
@@ -28,3 +30,5 @@ void DestroyLoaderState() {
 void SetLoaderEvent(LoaderEvent event) { SetEvent(Loader().events[event].get()); }
 
 void ResetLoaderEvent(LoaderEvent event) { ResetEvent(Loader().events[event].get()); }
+
+}  // namespace Ixa

@@ -18,6 +18,8 @@
 
 class CIxaConfigDialog;
 
+namespace Ixa {
+
 typedef void(__cdecl* RunningCallbackFn)(int32_t running);
 
 
@@ -78,3 +80,5 @@ void DestroyLoaderState();
 // Signals or resets one of the loader's named events.
 void SetLoaderEvent(LoaderEvent event);
 void ResetLoaderEvent(LoaderEvent event);
+
+}  // namespace Ixa

@@ -18,6 +18,8 @@
 #include "loader/module_guard.h"
 #include "loader/processor_table.h"
 
+namespace Ixa {
+
 // Counts the enclosing call into the module on the table's current count.
 // The count is taken with a full barrier before the caller reads the module
 // handle or an entry-point slot; the unbinding side empties the slots before
@@ -49,3 +51,5 @@ bool CallModuleEntry(const ProcessorTable& table, const std::atomic<Entry>& slot
 // still inside after timeoutMs (a module that hangs); the module must then
 // stay loaded.
 bool WaitForModuleCalls(const ModuleCallCount& retired, DWORD timeoutMs);
+
+}  // namespace Ixa

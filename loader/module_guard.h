@@ -20,6 +20,8 @@
 #error "the module guard supports i686 and x86_64"
 #endif
 
+namespace Ixa {
+
 #if defined(__i386__)
 
 // i686: a registration record of our own linked into the thread's chain
@@ -106,3 +108,5 @@ bool CallEntryGuarded(int32_t(__cdecl* entry)(Params...), int32_t& result, Args.
   return false;
 #endif
 }
+
+}  // namespace Ixa

@@ -1,5 +1,7 @@
 #include "loader/module_guard.h"
 
+namespace Ixa {
+
 // RtlUnwind(frame, nullptr, exception, nullptr), keeping EBX, ESI, EDI and
 // EBP: Windows' RtlUnwind returns with them changed, and the compiler may
 // keep values in them across the call.
@@ -32,3 +34,5 @@ EXCEPTION_DISPOSITION NTAPI ModuleFaultHandler(EXCEPTION_RECORD* exception, void
   IxaUnwindKeepingRegisters(establisher, exception);
   __builtin_longjmp(static_cast<FaultFrame*>(establisher)->resume, 1);
 }
+
+}  // namespace Ixa

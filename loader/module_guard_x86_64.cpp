@@ -1,5 +1,7 @@
 #include "loader/module_guard.h"
 
+namespace Ixa {
+
 extern "C" {
 
 extern const char IxaCallGuardedResume[];
@@ -75,3 +77,5 @@ IxaCallGuardedResume:
   jmp 1b
   .seh_endproc
 )");
+
+}  // namespace Ixa

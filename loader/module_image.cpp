@@ -8,6 +8,8 @@
 
 #include "loader/processor_api.h"
 
+namespace Ixa {
+
 namespace {
 
 // The Windows loader maps no image with more sections.
@@ -167,3 +169,5 @@ std::string MachineName(uint16_t machine) {
   std::snprintf(text, sizeof(text), "machine 0x%04x", machine);
   return text;
 }
+
+}  // namespace Ixa

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace Ixa {
+
 // What a processor module image says of itself, read from its bytes in
 // memory: nothing is loaded, saved or run. Every read is checked against
 // the end of the bytes, and the work is bounded by their size whatever the
@@ -29,3 +31,5 @@ uint16_t ThisMachine();
 
 // "i386", "x86-64", or "machine 0x...." for any other.
 std::string MachineName(uint16_t machine);
+
+}  // namespace Ixa

@@ -6,6 +6,8 @@
 #include "loader/module_gate.h"
 #include "ui/patch_table.h"
 
+namespace Ixa {
+
 namespace {
 
 // The room the module is told of; a module that writes past it writes into
@@ -82,3 +84,5 @@ void ReresolvePatchPorts() {
     rows[r].portIndex.store(port);
   }
 }
+
+}  // namespace Ixa

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace Ixa {
+
 // One available processor node of the bound module.
 struct NodeEntry {
   int32_t dpIndex;  // node number minus 1
@@ -17,3 +19,5 @@ void ClearNodeTable();
 bool ResolvePatchNodes();
 // Re-resolves every row from the remembered node table; no module call.
 void ReresolvePatchPorts();
+
+}  // namespace Ixa

@@ -4,6 +4,8 @@
 #include "loader/module_gate.h"
 #include "loader/patch_nodes.h"
 
+namespace Ixa {
+
 namespace {
 
 // Counts are reused once nothing is counted on them: a count left behind
@@ -97,3 +99,5 @@ int32_t ChangeUserNumber(int32_t userNumber) {
   CallModuleEntry(table, table.ChangeUserNum, [&](ChangeUserNumFn change) { result = change(userNumber); });
   return result;
 }
+
+}  // namespace Ixa

@@ -7,6 +7,8 @@
 
 #include "loader/processor_api.h"
 
+namespace Ixa {
+
 // Calls inside the module through one binding (see module_gate.h).
 struct alignas(64) ModuleCallCount {
   std::atomic<int32_t> inside{0};
@@ -57,3 +59,5 @@ LoaderVersionCheck CheckLoaderVersion();
 
 // Hands a changed user number to the module, when it has the entry point.
 int32_t ChangeUserNumber(int32_t userNumber);
+
+}  // namespace Ixa

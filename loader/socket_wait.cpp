@@ -3,6 +3,8 @@
 #include "loader/loader_state.h"
 #include "os/win32/handle.h"
 
+namespace Ixa {
+
 bool DetectionStopping() { return !Loader().detecting.load(); }
 
 WaitResult WaitForSocket(SOCKET socket, SocketReadiness readiness, DWORD timeoutMs) {
@@ -43,3 +45,5 @@ bool WaitForStop(DWORD timeoutMs) {
 }
 
 SOCKET OpenSocket(int type, int protocol) { return socket(AF_INET, type, protocol); }
+
+}  // namespace Ixa

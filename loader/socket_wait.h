@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+namespace Ixa {
+
 // The connection worker's blocking waits, made stoppable: each waits on the
 // socket's network events and the stop event together, so ShutdownOB never
 // waits out a receive timeout, a connect or a stalled console, and waiting
@@ -24,3 +26,5 @@ WaitResult WaitForSocket(SOCKET socket, SocketReadiness readiness, DWORD timeout
 
 // Waits timeoutMs unless detection is being stopped first; true when stopped.
 bool WaitForStop(DWORD timeoutMs);
+
+}  // namespace Ixa

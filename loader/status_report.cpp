@@ -12,6 +12,7 @@
 #include "ui/config_dialog.h"
 #include "ui/status_inbox.h"
 
+namespace Ixa {
 namespace {
 
 // The caller's text, at most StatusInbox::kMaxText bytes of it, read under
@@ -32,8 +33,10 @@ bool CopyReportedText(const char* text, char (&copy)[Ui::StatusInbox::kMaxText +
 }
 
 }  // namespace
+}  // namespace Ixa
 
 extern "C" void __cdecl ReportStatus(int32_t code, const char* text) {
+  using namespace Ixa;
   // Called by the module: nothing may be thrown back into it.
   Os::Contain("ReportStatus", [&] {
     LoaderState& state = Loader();
@@ -51,6 +54,8 @@ extern "C" void __cdecl ReportStatus(int32_t code, const char* text) {
   });
 }
 
+namespace Ixa {
+
 void ReportStatusFormat(int32_t code, const char* format, ...) {
   char text[128];
   va_list args;
@@ -59,3 +64,5 @@ void ReportStatusFormat(int32_t code, const char* format, ...) {
   va_end(args);
   ReportStatus(code, text);
 }
+
+}  // namespace Ixa

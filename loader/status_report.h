@@ -8,6 +8,10 @@
 // Callable from any thread; the module receives it as its status callback.
 extern "C" void __cdecl ReportStatus(int32_t code, const char* text);
 
+namespace Ixa {
+
 // ReportStatus with a printf-style text, formatted into 128 bytes (longer
 // texts are cut to 127 characters).
 void ReportStatusFormat(int32_t code, const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
+
+}  // namespace Ixa

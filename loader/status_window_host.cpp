@@ -1,9 +1,29 @@
 #include "loader/status_window_host.h"
 
+#include "loader/detection.h"
 #include "loader/loader_state.h"
+#include "loader/patch_nodes.h"
+#include "loader/processor_table.h"
 #include "ui/config_dialog.h"
 
+namespace Ixa {
+
 namespace {
+
+// What the window asks of the loader.
+class LoaderWindowOwner final : public Ui::StatusWindowOwner {
+ public:
+  void RestartDetection() override { Ixa::RestartDetection(); }
+  void ChangeUserNumber(int32_t userNumber) override { Ixa::ChangeUserNumber(userNumber); }
+  void ReresolvePatchPorts() override { Ixa::ReresolvePatchPorts(); }
+  void WindowShown() override {
+    SetLoaderEvent(kDialogDisplayed);
+    SetEvent(Loader().windowStarted.get());
+  }
+  void WindowClosedByUser() override { ResetLoaderEvent(kDialogDisplayed); }
+};
+
+LoaderWindowOwner gWindowOwner;
 
 unsigned __stdcall StatusWindowProcedure(void*) {
   LoaderState& state = Loader();
@@ -23,7 +43,7 @@ unsigned __stdcall StatusWindowProcedure(void*) {
 void OpenStatusWindow() {
   LoaderState& state = Loader();
   if (state.statusWindow) return;
-  state.statusWindow = std::make_unique<CIxaConfigDialog>(nullptr);
+  state.statusWindow = std::make_unique<CIxaConfigDialog>(gWindowOwner);
   state.statusWindowThread = std::make_unique<LibraryThread>(&StatusWindowProcedure);
 }
 
@@ -38,3 +58,5 @@ void CloseStatusWindow() {
     state.statusWindowThread.reset();
   }
 }
+
+}  // namespace Ixa

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace Ixa {
+
 // The status window's object and thread, owned by the loader state.
 
 // Constructs the window object and starts its thread (at load).
@@ -9,3 +11,5 @@ void OpenStatusWindow();
 // callback) the run ends once the handler returns. The object stays until
 // unload: the thread may still use it on its way out.
 void CloseStatusWindow();
+
+}  // namespace Ixa

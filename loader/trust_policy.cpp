@@ -10,6 +10,8 @@
 #include "loader/loader_log.h"
 #include "os/win32/osregistry.h"
 
+namespace Ixa {
+
 namespace {
 
 constexpr const wchar_t* kPolicyKey = L"SOFTWARE\\Quennel Systems\\Corvane III Orb\\Policy";
@@ -107,3 +109,5 @@ bool IsModuleTrusted(const Os::Sha256Digest& digest, const TrustPolicy& policy) 
   return !policy.restrictsModules ||
          std::find(policy.trustedModules.begin(), policy.trustedModules.end(), digest) != policy.trustedModules.end();
 }
+
+}  // namespace Ixa

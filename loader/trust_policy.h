@@ -19,6 +19,8 @@
 #include "loader/discovery_targets.h"
 #include "os/win32/sha256.h"
 
+namespace Ixa {
+
 // Addresses in host byte order.
 struct AddressRange {
   uint32_t address;
@@ -44,3 +46,5 @@ bool ParseDigest(const std::string& text, Os::Sha256Digest* digest);
 // Whether a discovery reply from sender (host byte order) may be taken.
 bool IsConsoleAllowed(uint32_t sender, const std::vector<InterfaceAddress>& interfaces, const TrustPolicy& policy);
 bool IsModuleTrusted(const Os::Sha256Digest& digest, const TrustPolicy& policy);
+
+}  // namespace Ixa

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "kellib/platform.h"
 #include "kellib/text.h"
 #include "os/osdialog.h"
 #include "os/osevent.h"
@@ -18,6 +19,13 @@ namespace {
 // A trap raised while this thread makes its report (by the text buffers or
 // the locks it uses) would recurse forever; the nested one ends the process.
 thread_local bool tReporting = false;
+
+// The base library below reports its traps and takes its stacks through
+// this layer; installed as the program or library starts.
+const bool gPlatformInstalled = [] {
+  kel::InstallPlatform({&CaptureCurrentStack, &FormatStackTrace, &Trap});
+  return true;
+}();
 
 }  // namespace
 

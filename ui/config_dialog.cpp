@@ -7,9 +7,6 @@
 
 #include <shellapi.h>
 
-#include "loader/detection.h"
-#include "loader/loader_state.h"
-#include "loader/processor_table.h"
 #include "ui/patch_table.h"
 #include "ui/resource.h"
 #include "ui/status_inbox.h"
@@ -29,7 +26,10 @@ static_assert(NOTIFYICONDATAA_V3_SIZE == (sizeof(void*) == 4 ? 504 : 520), "tray
 
 }  // namespace
 
-CIxaConfigDialog::CIxaConfigDialog(HWND parent) : Ui::Dialog(IDD_STATUS_WINDOW, parent) { SetDefaultPatch(); }
+CIxaConfigDialog::CIxaConfigDialog(Ui::StatusWindowOwner& owner, HWND parent)
+    : Ui::Dialog(IDD_STATUS_WINDOW, parent), owner_(owner) {
+  SetDefaultPatch();
+}
 
 void CIxaConfigDialog::PrepareRun() {
   uint32_t port;
@@ -78,8 +78,7 @@ BOOL CIxaConfigDialog::OnInitDialog() {
 
   if (!ReadPatchTable()) WritePatchTable();
   PlaceWindow();
-  SetLoaderEvent(kDialogDisplayed);
-  SetEvent(Loader().windowStarted.get());
+  owner_.WindowShown();
   return TRUE;
 }
 
@@ -169,7 +168,7 @@ bool CIxaConfigDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
     }
     case WM_CLOSE:
       // The close box only hides; the run goes on.
-      ResetLoaderEvent(kDialogDisplayed);
+      owner_.WindowClosedByUser();
       Hide();
       return true;
     case WM_SIZE:
@@ -193,7 +192,7 @@ void CIxaConfigDialog::OnCommand(int id, int notification) {
       OnPatch();
       return;
     case IDC_RECONNECT:
-      RestartDetection(static_cast<int32_t>(port_.load()));
+      RestartUnlessNoPort();
       return;
     case IDC_CLOSE:
       Hide();
@@ -220,18 +219,22 @@ void CIxaConfigDialog::OnApply() {
   } else if (port != 0 && port != port_.load()) {
     WritePort(port);
     port_.store(port);
-    RestartDetection(static_cast<int32_t>(port));
+    RestartUnlessNoPort();
   }
 
   int selected = userNumberList_.GetCurSel();
   if (selected >= 0 && static_cast<uint32_t>(selected) + 1 != userNumber_) {
     userNumber_ = static_cast<uint32_t>(selected) + 1;
     WriteUserNumber(userNumber_);
-    ChangeUserNumber(static_cast<int32_t>(userNumber_));
+    owner_.ChangeUserNumber(static_cast<int32_t>(userNumber_));
   }
 
   WritePatchTable();
   applyButton_.Enable(true);
+}
+
+void CIxaConfigDialog::RestartUnlessNoPort() {
+  if (port_.load() != kNoSearchPort) owner_.RestartDetection();
 }
 
 void CIxaConfigDialog::EndNestedDialogs() {
@@ -241,7 +244,7 @@ void CIxaConfigDialog::EndNestedDialogs() {
 }
 
 void CIxaConfigDialog::OnPatch() {
-  currentPatchDialog_ = std::make_unique<OrbPatchDialog>(GetSafeHwnd());
+  currentPatchDialog_ = std::make_unique<OrbPatchDialog>(GetSafeHwnd(), owner_);
   currentPatchDialog_->DoModal();
   // Written after Cancel as well.
   WritePatchTable();

@@ -14,12 +14,15 @@
 #include "ui/icon.h"
 #include "ui/numeric_edit.h"
 #include "ui/patch_dialog.h"
+#include "ui/status_window_owner.h"
 #include "ui/window_messages.h"
 
 constexpr uint32_t kDefaultPort = 6600;
 // The ports the store and Apply take; any other stored value counts as none.
 constexpr uint32_t kLowestPort = 1;
 constexpr uint32_t kHighestPort = 65535;
+// Stored and shown like any port, but detection is never restarted with it.
+constexpr uint32_t kNoSearchPort = 65535;
 
 // The library's status window, run as a modal dialog on its own thread:
 // three status lines, the port, the user number, the patch, a tray icon.
@@ -27,8 +30,9 @@ constexpr uint32_t kHighestPort = 65535;
 class CIxaConfigDialog : public Ui::Dialog {
  public:
   // Resets the patch table to its defaults; touches neither the settings
-  // nor the system's windows (it is made while the library loads).
-  explicit CIxaConfigDialog(HWND parent = nullptr);
+  // nor the system's windows (it is made while the library loads). The
+  // owner outlives the object.
+  explicit CIxaConfigDialog(Ui::StatusWindowOwner& owner, HWND parent = nullptr);
 
   // On the window's thread, before its run: reads the port setting
   // (storing 6600 when it is missing) and loads the tray icons.
@@ -78,7 +82,10 @@ class CIxaConfigDialog : public Ui::Dialog {
 
   void OnApply();
   void OnPatch();
+  // The port 65535 means "do not search": no shutdown, no new start.
+  void RestartUnlessNoPort();
 
+  Ui::StatusWindowOwner& owner_;
   Ui::Static versionLabel_;
   Ui::ComboBox userNumberList_;
   CNumericEdit portField_;

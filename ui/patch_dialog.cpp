@@ -1,6 +1,5 @@
 #include "ui/patch_dialog.h"
 
-#include "loader/patch_nodes.h"
 #include "ui/resource.h"
 
 namespace {
@@ -23,7 +22,8 @@ int OrbPatchDialog::DpListId(int row) {
   return run->firstId + 2 * (row - run->firstRow);
 }
 
-OrbPatchDialog::OrbPatchDialog(HWND parent) : Ui::Dialog(IDD_PATCH, parent) {
+OrbPatchDialog::OrbPatchDialog(HWND parent, Ui::StatusWindowOwner& owner)
+    : Ui::Dialog(IDD_PATCH, parent), owner_(owner) {
   const PatchRow* table = PatchTable();
   for (int r = 0; r < kPatchRowCount; ++r) {
     universeChoice_[r] = table[r].enabled.load() == 1 ? table[r].universe.load() + 1 : 0;
@@ -62,6 +62,6 @@ void OrbPatchDialog::OnOK() {
     row.universe.store(universeChoice_[r] == 0 ? 0 : universeChoice_[r] - 1);
     row.dpIndex.store(dpChoice_[r]);
   }
-  ReresolvePatchPorts();
+  owner_.ReresolvePatchPorts();
   EndDialog(IDOK);
 }

@@ -5,6 +5,7 @@
 #include "ui/controls.h"
 #include "ui/dialog.h"
 #include "ui/patch_table.h"
+#include "ui/status_window_owner.h"
 
 // The Patch dialog: for each of the 64 rows a DP# list ("1" to "9") and a
 // Universe list ("Disabled", "1" to "16"). OK stores the rows in the patch
@@ -13,8 +14,8 @@
 // other stored value its default.
 class OrbPatchDialog : public Ui::Dialog {
  public:
-  // Takes the rows from the patch table.
-  explicit OrbPatchDialog(HWND parent);
+  // Takes the rows from the patch table; owner re-resolves the ports on OK.
+  OrbPatchDialog(HWND parent, Ui::StatusWindowOwner& owner);
 
   // The DP# and Universe list ids of row r (0-based).
   static int DpListId(int row);
@@ -27,6 +28,7 @@ class OrbPatchDialog : public Ui::Dialog {
  private:
   void OnOK();
 
+  Ui::StatusWindowOwner& owner_;
   Ui::ComboBox dpLists_[kPatchRowCount];
   Ui::ComboBox universeLists_[kPatchRowCount];
   // List indexes: dpChoice k is DP# k + 1; universeChoice 0 is "Disabled",

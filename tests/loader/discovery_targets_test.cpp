@@ -8,6 +8,8 @@
 #include "loader/discovery_targets.h"
 #include "loader/trust_policy.h"
 
+using namespace Ixa;
+
 namespace {
 
 constexpr uint32_t Ip(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { return a << 24 | b << 16 | c << 8 | d; }

@@ -5,6 +5,8 @@
 
 #include "loader/fixture_commands.h"
 
+using namespace Ixa;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

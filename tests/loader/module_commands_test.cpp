@@ -18,6 +18,8 @@
 #include "tools/processor_module/test_api.h"
 #include "ui/patch_table.h"
 
+using namespace Ixa;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

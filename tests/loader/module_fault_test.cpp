@@ -14,6 +14,8 @@
 #include "loader/processor_table.h"
 #include "ui/patch_table.h"
 
+using namespace Ixa;
+
 namespace {
 
 uint8_t gData[4] = {9, 8, 7, 6};

@@ -12,6 +12,8 @@
 #include "loader/processor_table.h"
 #include "ui/patch_table.h"
 
+using namespace Ixa;
+
 namespace {
 
 struct Script {

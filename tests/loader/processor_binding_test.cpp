@@ -15,6 +15,8 @@
 #include "tests/support/test_support.h"
 #include "tools/processor_module/test_api.h"
 
+using namespace Ixa;
+
 namespace {
 
 class Module {

@@ -11,6 +11,8 @@
 #include "os/osthreadname.h"
 #include "os/win32/osthread.h"
 
+using namespace Ixa;
+
 namespace {
 
 struct Observed {

@@ -9,6 +9,8 @@
 #include "ui/patch_table.h"
 #include "ui/resource.h"
 
+using namespace Ixa;
+
 namespace ui_testing {
 namespace {
 

@@ -10,6 +10,8 @@
 #include "ui/patch_table.h"
 #include "ui/resource.h"
 
+using namespace Ixa;
+
 namespace ui_testing {
 namespace {
 
@@ -45,9 +47,18 @@ TEST_F(StatusWindowTest, EmptyKeyReceivesThePortAndTheDefaultPatchButNoUserNumbe
   for (int r = 0; r < kPatchRowCount; ++r) ExpectStoredDefaultRow(store_, r);
 }
 
+// A window's owner that is asked nothing here.
+struct NoOwner : Ui::StatusWindowOwner {
+  void RestartDetection() override {}
+  void ChangeUserNumber(int32_t) override {}
+  void ReresolvePatchPorts() override {}
+  void WindowShown() override {}
+  void WindowClosedByUser() override {}
+} gNoOwner;
+
 // The port as the window's thread reads it before its run.
 uint32_t PreparedPort() {
-  CIxaConfigDialog dialog;
+  CIxaConfigDialog dialog(gNoOwner);
   dialog.PrepareRun();
   dialog.EndRun();
   return dialog.Port();
@@ -56,7 +67,7 @@ uint32_t PreparedPort() {
 TEST(SettingsStore, MissingPortIsStoredBeforeTheWindowIsMadeAndConstructionReadsNothing) {
   SettingsKey store;
   store.CreateEmpty();
-  CIxaConfigDialog dialog;
+  CIxaConfigDialog dialog(gNoOwner);
   EXPECT_EQ(store.CountValues(), 0);
   dialog.PrepareRun();
   EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);

@@ -18,6 +18,8 @@
 #include "ui/resource.h"
 #include "ui/status_inbox.h"
 
+using namespace Ixa;
+
 namespace ui_testing {
 namespace {
 

@@ -16,6 +16,8 @@
 #include "ui/resource.h"
 #include "ui/status_inbox.h"
 
+using namespace Ixa;
+
 using testing_support::FindOwnWindow;
 using testing_support::WaitUntil;
 

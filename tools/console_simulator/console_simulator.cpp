@@ -16,6 +16,11 @@
 
 #include "loader/console_protocol.h"
 #include "os/win32/unique_socket.h"
+
+using Ixa::kDiscoveryReply;
+using Ixa::kDiscoveryRequest;
+using Ixa::kImageBufferSize;
+using Ixa::kImageRequest;
 #include "tools/console_simulator/simulator_options.h"
 
 namespace {

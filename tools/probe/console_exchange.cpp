@@ -8,6 +8,17 @@
 #include "loader/console_protocol.h"
 #include "os/win32/unique_socket.h"
 
+using Ixa::ArrivalInterface;
+using Ixa::BroadcastTarget;
+using Ixa::BroadcastTargets;
+using Ixa::InterfaceAddress;
+using Ixa::IsDiscoveryReply;
+using Ixa::ListInterfaceAddresses;
+using Ixa::PrefixLength;
+using Ixa::SendDiscoveryRequest;
+using Ixa::SendImageRequest;
+using Ixa::kImageBufferSize;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

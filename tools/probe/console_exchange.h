@@ -17,7 +17,7 @@
 // One discovery request sent, or not.
 struct DiscoverySend {
   bool limited;             // to 255.255.255.255, through the preferred route
-  BroadcastTarget target;   // otherwise: where to and through which interface
+  Ixa::BroadcastTarget target;   // otherwise: where to and through which interface
   int error;                // 0 when it went out
 };
 

@@ -15,6 +15,14 @@
 #include "loader/processor_api.h"
 #include "tools/probe/stored_port.h"
 
+using Ixa::DescribeInterface;
+using Ixa::DottedAddress;
+using Ixa::IsDiscoveryReply;
+using Ixa::MachineName;
+using Ixa::ModuleImage;
+using Ixa::ReadModuleImage;
+using Ixa::kImageBufferSize;
+
 namespace {
 
 constexpr int kFound = 0;
