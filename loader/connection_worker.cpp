@@ -10,6 +10,7 @@
 #include "loader/image_file.h"
 #include "loader/image_transfer.h"
 #include "loader/library_thread.h"
+#include "loader/loader_log.h"
 #include "loader/loader_state.h"
 #include "loader/module_gate.h"
 #include "loader/patch_nodes.h"
@@ -36,13 +37,13 @@ enum class AttemptEnd {
 void TakeFailurePath(bool launched) {
   const ShutdownModuleFn shutdown = launched ? Loader().table.ShutdownOB.load() : nullptr;
   const ModuleCallCount& calls = UnbindProcessorTable();
-  ReportStatus(1, "Unable to connect to Corvane");
+  ReportStatus(StatusCode::Status, "Unable to connect to Corvane");
   ReleaseModule(shutdown, calls);
 }
 
 // The module raised an exception it did not handle: the attempt fails like
 // any other, and the user learns why.
-void ReportModuleFault() { ReportStatus(0, "Virtual DP DLL failed"); }
+void ReportModuleFault() { ReportStatus(StatusCode::Info, "Virtual DP DLL failed"); }
 
 // One call into the module during the attempt; false (text shown) when the
 // module faulted.
@@ -57,7 +58,7 @@ bool LoadSavedImage() {
   LoaderState& state = Loader();
   const std::string& path = state.savedImagePath;
   if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    ReportStatusFormat(0, "Could not find Virtual DP DLL: %s", path.c_str());
+    ReportStatusFormat(StatusCode::Info, "Could not find Virtual DP DLL: %s", path.c_str());
     return false;
   }
   HMODULE module = LoadLibraryA(path.c_str());
@@ -71,20 +72,20 @@ bool LoadSavedImage() {
     return true;
   }
   if (error == ERROR_MOD_NOT_FOUND) {
-    ReportStatus(0, "Could not load one or more required DLL's");
+    ReportStatus(StatusCode::Info, "Could not load one or more required DLL's");
   } else if (error == ERROR_BAD_EXE_FORMAT) {
-    ReportStatus(0, "Virtual DP DLL file corrupt");
+    ReportStatus(StatusCode::Info, "Virtual DP DLL file corrupt");
   } else {
     char text[kLoadErrorTextSize];
     std::snprintf(text, sizeof(text), "Couldn't connect to DP: error code %i", static_cast<int>(error));
-    ReportStatus(0, text);
+    ReportStatus(StatusCode::Info, text);
   }
   return false;
 }
 
 bool BindLoadedModule() {
   if (!BindProcessorTable(Loader().module.load())) {
-    ReportStatus(0, "Couldn't build table");
+    ReportStatus(StatusCode::Info, "Couldn't build table");
     return false;
   }
   LoaderVersionCheck version = CheckLoaderVersion();
@@ -93,7 +94,7 @@ bool BindLoadedModule() {
     return false;
   }
   if (!version.accepted) {
-    ReportStatusFormat(0, "Loader version is old (need %.2f)", static_cast<float>(version.required / 100.0));
+    ReportStatusFormat(StatusCode::Info, "Loader version is old (need %.2f)", static_cast<float>(version.required / 100.0));
     return false;
   }
   return true;
@@ -123,8 +124,8 @@ AttemptEnd RunAttempt() {
   if (!state.statusWindow || state.windowClosed.load()) Ui::ThrowInvalidArgument();
   const uint32_t port = state.statusWindow->Port();
   const TrustPolicy policy = ReadTrustPolicy();
-  ReportStatus(1, "Locating Corvane Network...");
-  ReportStatusFormat(0, "Searching on port %d...", static_cast<int>(port));
+  ReportStatus(StatusCode::Status, "Locating Corvane Network...");
+  ReportStatusFormat(StatusCode::Info, "Searching on port %d...", static_cast<int>(port));
   ResetLoaderEvent(kDllLoaded);
   ResetEvent(state.moduleLoaded.get());
 
@@ -132,7 +133,7 @@ AttemptEnd RunAttempt() {
   while (!ScanForConsole(&console, port, policy)) {
     if (!state.detecting.load()) return AttemptEnd::Finished;
   }
-  ReportStatusFormat(0, "Connecting on port %d...", static_cast<int>(port));
+  ReportStatusFormat(StatusCode::Info, "Connecting on port %d...", static_cast<int>(port));
 
   Os::UniqueHandle heldOpen;  // writers kept out until the module is loaded
   {
@@ -151,11 +152,11 @@ AttemptEnd RunAttempt() {
   heldOpen.reset();
   if (!loaded || !BindLoadedModule()) return AttemptEnd::FailurePath;
   if (!CallDuringAttempt(state.table.SetStatusCallback,
-                         [&](SetStatusCallbackFn setCallback) { setCallback(&ReportStatus); })) {
+                         [&](SetStatusCallbackFn setCallback) { setCallback(&::ReportStatus); })) {
     return AttemptEnd::FailurePath;
   }
-  ReportStatus(1, "VexaNet");
-  ReportStatus(0, "");
+  ReportStatus(StatusCode::Status, "VexaNet");
+  ReportStatus(StatusCode::Info, "");
   const int32_t launchOption = state.launchOption.load();
   if (!CallDuringAttempt(state.table.LaunchOBExt,
                          [&](LaunchOBExtFn launch) { launch(static_cast<int32_t>(port), launchOption); })) {
@@ -180,8 +181,13 @@ AttemptEnd RunAttempt() {
 }  // namespace
 
 unsigned __stdcall ConnectionWorker(void*) {
-  // Each worker starts Windows Sockets for itself and ends it again.
+  // Each worker starts Windows Sockets for itself and ends it again. Without
+  // it no socket can be had, which the discovery error box then shows.
   const Os::UniqueSocketsStartup sockets = Os::StartSockets();
+  if (!sockets) {
+    WriteRecord(DiscoveryLog(), Os::Log::kError, "loader\\connection_worker", "ConnectionWorker", __LINE__,
+                "Windows Sockets could not be started, error " + std::to_string(GetLastError()));
+  }
   AttemptEnd end = AttemptEnd::Finished;
   try {
     end = RunAttempt();

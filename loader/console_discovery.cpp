@@ -126,7 +126,7 @@ uint32_t MillisecondsUntil(ULONGLONG deadline) {
 }  // namespace
 
 bool ScanForConsole(sockaddr_in* console, uint32_t port, const TrustPolicy& policy) {
-  ReportStatusFormat(0, "Scanning port %d...", static_cast<int>(port));
+  ReportStatusFormat(StatusCode::Info, "Scanning port %d...", static_cast<int>(port));
   Os::UniqueSocket udp = OpenDiscoverySocket();
   if (!udp) return false;
   const ULONGLONG deadline = GetTickCount64() + kDiscoveryTimeoutMs;

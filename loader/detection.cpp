@@ -148,7 +148,7 @@ void ShutdownModule() {
 
 void ShutdownSteps(bool closeWindow) {
   SetLoaderEvent(kShuttingDown);
-  ReportStatus(0, "Shutting down connection...");
+  ReportStatus(StatusCode::Info, "Shutting down connection...");
   StopConnectionWorker();
   ShutdownModule();
   RemoveImageFile();

@@ -7,8 +7,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   return Os::Contain("the library entry point", FALSE, [&]() -> BOOL {
     switch (reason) {
       case DLL_PROCESS_ATTACH:
-        Ixa::InitInstance();
-        return TRUE;
+        return Ixa::InitInstance() ? TRUE : FALSE;
       case DLL_PROCESS_DETACH:
         Ixa::ExitInstance(reserved != nullptr);
         return TRUE;

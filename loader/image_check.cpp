@@ -17,11 +17,11 @@ constexpr size_t kShownDigits = 16;
 bool CheckImage(const DpImage& image, const sockaddr_in& console, const TrustPolicy& policy) {
   ModuleImage module;
   if (!ReadModuleImage(image.bytes.get(), image.size, &module) || module.machine != ThisMachine()) {
-    ReportStatus(0, "Virtual DP DLL file corrupt");
+    ReportStatus(StatusCode::Info, "Virtual DP DLL file corrupt");
     return false;
   }
   if (!module.HasEveryEntryPoint()) {
-    ReportStatus(0, "Couldn't build table");
+    ReportStatus(StatusCode::Info, "Couldn't build table");
     return false;
   }
   Os::Sha256Digest digest{};
@@ -32,7 +32,7 @@ bool CheckImage(const DpImage& image, const sockaddr_in& console, const TrustPol
               std::string(trusted ? "Module taken" : "Module refused") + ": SHA-256 " + hex + ", " +
                   std::to_string(image.size) + " bytes, from console " + inet_ntoa(console.sin_addr));
   if (!trusted) {
-    ReportStatusFormat(0, "DP image not trusted (SHA-256 %s)", hex.substr(0, kShownDigits).c_str());
+    ReportStatusFormat(StatusCode::Info, "DP image not trusted (SHA-256 %s)", hex.substr(0, kShownDigits).c_str());
     return false;
   }
   return true;

@@ -111,7 +111,7 @@ bool SaveImage(const DpImage& image, Os::UniqueHandle* heldOpen) {
   RemoveImageFile();
   char path[kImagePathSize];
   if (!MakeImagePath(path, sizeof(path), state.imageSerial)) {
-    ReportStatus(0, "Couldn't save DP image");
+    ReportStatus(StatusCode::Info, "Couldn't save DP image");
     return false;
   }
   RemoveFoldersOfEndedProcesses(FolderOf(FolderOf(path)) + "\\");
@@ -122,7 +122,7 @@ bool SaveImage(const DpImage& image, Os::UniqueHandle* heldOpen) {
     if (!folder) ++state.imageSerial;  // in the way: never used
   }
   if (!folder) {
-    ReportStatus(0, "Couldn't get file handle");
+    ReportStatus(StatusCode::Info, "Couldn't get file handle");
     return false;
   }
   state.imageFolder = std::move(folder);
@@ -132,24 +132,24 @@ bool SaveImage(const DpImage& image, Os::UniqueHandle* heldOpen) {
     Os::UniqueHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!file) {
-      ReportStatus(0, "Couldn't get file handle");
+      ReportStatus(StatusCode::Info, "Couldn't get file handle");
       return false;
     }
     DWORD written = 0;
     const DWORD size = static_cast<DWORD>(image.size);
     if (!WriteFile(file.get(), image.bytes.get(), size, &written, nullptr) || written != size) {
-      ReportStatus(0, "Error saving DP image");
+      ReportStatus(StatusCode::Info, "Error saving DP image");
       return false;
     }
   }
   state.savedImagePath = path;
   heldOpen->reset(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!*heldOpen) {
-    ReportStatusFormat(0, "Could not find Virtual DP DLL: %s", path);
+    ReportStatusFormat(StatusCode::Info, "Could not find Virtual DP DLL: %s", path);
     return false;
   }
   if (!ReadsBackAs(heldOpen->get(), image)) {
-    ReportStatus(0, "Virtual DP DLL file corrupt");
+    ReportStatus(StatusCode::Info, "Virtual DP DLL file corrupt");
     return false;
   }
   return true;

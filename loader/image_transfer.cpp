@@ -14,7 +14,7 @@ namespace {
 // long is taken for gone, as a cable pulled mid-transfer.
 constexpr DWORD kTransferIdleMs = 10000;
 
-void ReportSocketError(const char* format) { ReportStatusFormat(0, format, WSAGetLastError()); }
+void ReportSocketError(const char* format) { ReportStatusFormat(StatusCode::Info, format, WSAGetLastError()); }
 
 // Connects without blocking, so that a stop request is noticed while the
 // system is still trying.
@@ -43,7 +43,7 @@ bool Connect(SOCKET tcp, const sockaddr_in& console) {
   int size = sizeof(error);
   getsockopt(tcp, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
   if (error != 0) {
-    ReportStatusFormat(0, "Connection error: %i", error);
+    ReportStatusFormat(StatusCode::Info, "Connection error: %i", error);
     return false;
   }
   return true;
@@ -57,7 +57,7 @@ bool Receive(SOCKET tcp, DpImage* image) {
     if (image->size == kImageBufferSize) {
       // Either more is coming or the image exactly fills the buffer; both
       // are more than a module may be, and a cut module must never load.
-      ReportStatus(0, "DP image too large");
+      ReportStatus(StatusCode::Info, "DP image too large");
       return false;
     }
     int count = recv(tcp, reinterpret_cast<char*>(buffer + image->size),
@@ -97,20 +97,20 @@ TransferResult FetchImage(const sockaddr_in& console, DpImage* image) {
   }
   if (!Connect(tcp.get(), console)) return TransferResult::Failed;
   if (SendImageRequest(tcp.get()) == SOCKET_ERROR) {
-    ReportStatus(0, "Error requesting DP image");
+    ReportStatus(StatusCode::Info, "Error requesting DP image");
     return TransferResult::Failed;
   }
   image->bytes.reset(new (std::nothrow) uint8_t[kImageBufferSize]);
   image->size = 0;
   if (!image->bytes) {
-    ReportStatus(0, "Not enough memory for the DP image");
+    ReportStatus(StatusCode::Info, "Not enough memory for the DP image");
     return TransferResult::Failed;
   }
   if (!Receive(tcp.get(), image)) return TransferResult::Failed;
   shutdown(tcp.get(), SD_RECEIVE);
   tcp.reset();
   if (image->size == 0) {
-    ReportStatus(0, "DP image not recieved");
+    ReportStatus(StatusCode::Info, "DP image not recieved");
     return TransferResult::Failed;
   }
   return TransferResult::Received;

@@ -39,7 +39,7 @@ unsigned __stdcall RunHoldingTheLibrary(void* procedure) {
 Os::UniqueLibrary HoldThisLibrary() {
   HMODULE self = nullptr;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&__ImageBase), &self)) {
-    Os::ThrowError(static_cast<int32_t>(GetLastError()));
+    Os::ThrowOsError(static_cast<int32_t>(GetLastError()));
   }
   return Os::UniqueLibrary(self);
 }

@@ -43,7 +43,7 @@ extern "C" void __cdecl ReportStatus(int32_t code, const char* text) {
     if (!state.statusWindow) return;
     HWND hwnd = state.statusWindow->GetSafeHwnd();
     if (hwnd == nullptr || !IsWindow(hwnd)) return;
-    if (code == 5) {
+    if (code == static_cast<int32_t>(StatusCode::Loaded)) {
       SetEvent(state.moduleLoaded.get());
       SetLoaderEvent(kDllLoaded);
     }
@@ -56,7 +56,7 @@ extern "C" void __cdecl ReportStatus(int32_t code, const char* text) {
 
 namespace Ixa {
 
-void ReportStatusFormat(int32_t code, const char* format, ...) {
+void ReportStatusFormat(StatusCode code, const char* format, ...) {
   char text[128];
   va_list args;
   va_start(args, format);

@@ -105,5 +105,26 @@ class Writer : public kel::counter {
 void WriteWithStack(Context& context, uint16_t level, const char* file, const char* function,
                     unsigned line, const kel::text& text);
 
+// Where one of the framework's own records says it was made. These are
+// fixed on purpose, not taken from __FILE__ and __LINE__: the records carry
+// the source, function and line of the framework's trace format, which
+// readers of the debugger output and their filters know, whatever the
+// layout of this code.
+struct RecordOrigin {
+  const char* source;
+  const char* function;
+  unsigned line;
+};
+
+// One record with the caller's stack, when the context takes the level;
+// build(text) fills the text only then.
+template <typename BuildText>
+void LogWithStack(Context& context, uint16_t level, const RecordOrigin& origin, BuildText&& build) {
+  if (!context.IsEnabled(level)) return;
+  kel::text text = kel::text::Make(1500, 0);
+  build(text);
+  WriteWithStack(context, level, origin.source, origin.function, origin.line, text);
+}
+
 }  // namespace Log
 }  // namespace Os

@@ -44,11 +44,9 @@ const char* BaseName(const char* file) {
 
 void LogWriterFailure(const char* what, const std::string& detail, const std::string& writer,
                       unsigned line) {
-  Context& context = LogManagerContext();
-  if (!context.IsEnabled(kError)) return;
-  kel::text text = kel::text::Make(1500, 0);
-  text.Append(what).Append(detail.c_str()).Append(" from writer ").Append(writer.c_str());
-  WriteWithStack(context, kError, kSource, "Os::Log::Manager::WriteLog", line, text);
+  LogWithStack(LogManagerContext(), kError, {kSource, "Os::Log::Manager::WriteLog", line}, [&](kel::text& text) {
+    text.Append(what).Append(detail.c_str()).Append(" from writer ").Append(writer.c_str());
+  });
 }
 
 // The process name does not change; looking it up costs system calls.

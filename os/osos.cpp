@@ -17,17 +17,30 @@ std::wstring os_exception::Description() const {
   return std::wstring(text.Content(), text.size);
 }
 
-void ThrowError(int32_t code, bool logOnly, bool bare) {
-  if (bare) throw os_exception(code, std::wstring());
+namespace {
+
+// The code's system text, after one record of it at the error level.
+std::wstring LoggedOsText(int32_t code) {
   std::wstring osText = code <= 0 ? std::wstring(L"Unknown error") : FormatOsError(code);
-  Log::Context& context = Log::OsContext();
-  if (context.IsEnabled(Log::kError)) {
-    kel::text text = kel::text::Make(1500, 0);
+  Log::LogWithStack(Log::OsContext(), Log::kError, {"os\\osos", "Os::ThrowError", 596}, [&](kel::text& text) {
     text.Append("OS error ").AppendSigned(code).Append(": ").Append(osText.c_str());
-    Log::WriteWithStack(context, Log::kError, "os\\osos", "Os::ThrowError", 596, text);
-  }
+  });
+  return osText;
+}
+
+}  // namespace
+
+void ThrowError(int32_t code, bool logOnly, bool bare) {
+  if (bare) ThrowUnloggedOsError(code);
+  std::wstring osText = LoggedOsText(code);
   if (!logOnly) throw os_exception(code, osText);
 }
+
+void ThrowOsError(int32_t code) { throw os_exception(code, LoggedOsText(code)); }
+
+void LogOsError(int32_t code) { LoggedOsText(code); }
+
+void ThrowUnloggedOsError(int32_t code) { throw os_exception(code, std::wstring()); }
 
 std::wstring FormatOsError(int32_t code) {
   kel::wtext text = kel::wtext::Make(128, 0);

@@ -21,8 +21,15 @@ class os_exception : public kel::exception {
 
 // Reports an OS error code: one log record at the error level (unless bare),
 // then throws os_exception (unless logOnly). Codes of 0 or below read
-// "Unknown error".
+// "Unknown error". Callers use the named forms below.
 void ThrowError(int32_t code, bool logOnly = false, bool bare = false);
+
+// Logs the code, then throws os_exception.
+[[noreturn]] void ThrowOsError(int32_t code);
+// Logs the code and returns.
+void LogOsError(int32_t code);
+// Throws os_exception without a record, for a caller that reports itself.
+[[noreturn]] void ThrowUnloggedOsError(int32_t code);
 
 // The system's text for a code, with its line break; "Error <code>" when the
 // system has none.

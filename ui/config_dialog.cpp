@@ -9,6 +9,7 @@
 
 #include "ui/patch_table.h"
 #include "ui/resource.h"
+#include "ui/status_codes.h"
 #include "ui/status_inbox.h"
 
 namespace {
@@ -112,35 +113,34 @@ void CIxaConfigDialog::PlaceWindow() {
 void CIxaConfigDialog::Hide() { ShowWindow(GetSafeHwnd(), SW_HIDE); }
 
 void CIxaConfigDialog::ShowStatus(int32_t code, const char* text) {
-  switch (code) {
-    case 0:
+  // Any number may come from the module; those without a meaning do nothing.
+  switch (static_cast<Ui::StatusCode>(code)) {
+    case Ui::StatusCode::Info:
       infoLine_.SetText(text != nullptr ? text : "");
       break;
-    case 1:
+    case Ui::StatusCode::Status:
       statusLine_.SetText(text != nullptr ? text : "");
       break;
-    case 2:
+    case Ui::StatusCode::Session:
       sessionLine_.SetText(text != nullptr ? text : "");
       break;
-    case 3: {
+    case Ui::StatusCode::Caption: {
       std::string caption = kCaptionPrefix;
       if (text != nullptr && text[0] != '\0') caption = caption + " (" + text + ")";
       SetWindowTextA(GetSafeHwnd(), caption.c_str());
       break;
     }
-    case 5:
+    case Ui::StatusCode::Loaded:
       SetTrayIcon(NIM_MODIFY, kTrayProduct);
       break;
-    case 6:
+    case Ui::StatusCode::TrayEmblem:
       SetTrayIcon(NIM_MODIFY, kTrayEmblem);
       break;
-    case 7:
+    case Ui::StatusCode::TrayEmblemAlt:
       SetTrayIcon(NIM_MODIFY, kTrayEmblemAlt);
       break;
-    case 8:
+    case Ui::StatusCode::TrayWarning:
       SetTrayIcon(NIM_MODIFY, kTrayWarning);
-      break;
-    default:
       break;
   }
 }

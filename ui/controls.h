@@ -33,7 +33,6 @@ class ComboBox : public Control {
   int GetCurSel() const { return static_cast<int>(Send(CB_GETCURSEL, 0, 0)); }
   // Selects an item without a selection-change notification.
   void SetCurSel(int index) { Send(CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
-  int AddString(const char* text) { return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
 };
 
 }  // namespace Ui

@@ -27,12 +27,11 @@ DWORD CreationFlags(int priority, bool detached, bool noWindow) {
 }
 
 void LogExitCodeFailure(const char* call, uint32_t pid, DWORD error, unsigned line) {
-  Log::Context& context = Log::ProcessContext();
-  if (!context.IsEnabled(Log::kError)) return;
-  kel::text text = kel::text::Make(1500, 0);
-  text.Append(call).Append(" failed on PID ").AppendUnsigned(pid);
-  text.Append(", error code ").AppendUnsigned(error);
-  Log::WriteWithStack(context, Log::kError, kSource, "Os::Process::GetExitCode", line, text);
+  Log::LogWithStack(Log::ProcessContext(), Log::kError, {kSource, "Os::Process::GetExitCode", line},
+                    [&](kel::text& text) {
+                      text.Append(call).Append(" failed on PID ").AppendUnsigned(pid);
+                      text.Append(", error code ").AppendUnsigned(error);
+                    });
 }
 
 }  // namespace
@@ -98,13 +97,11 @@ bool Process::Start() {
     return true;
   }
   DWORD error = GetLastError();
-  Log::Context& context = Log::ProcessContext();
-  if (context.IsEnabled(Log::kCritical)) {
-    kel::text text = kel::text::Make(1500, 0);
-    text.Append("Failed to start process '").Append(record_->executable.c_str());
-    text.Append("', error code ").AppendUnsigned(error);
-    Log::WriteWithStack(context, Log::kCritical, kSource, "Os::Process::Start", 227, text);
-  }
+  Log::LogWithStack(Log::ProcessContext(), Log::kCritical, {kSource, "Os::Process::Start", 227},
+                    [&](kel::text& text) {
+                      text.Append("Failed to start process '").Append(record_->executable.c_str());
+                      text.Append("', error code ").AppendUnsigned(error);
+                    });
   return false;
 }
 

@@ -55,13 +55,9 @@ void ReportCreationFailure(const char* step, unsigned line, HANDLE suspended = n
     TerminateThread(suspended, error);
     RemoveThreadName(id);
   }
-  Log::Context& context = Log::ThreadContext();
-  if (context.IsEnabled(Log::kError)) {
-    kel::text text = kel::text::Make(1500, 0);
-    text.Append(step).AppendUnsigned(error);
-    Log::WriteWithStack(context, Log::kError, kSource, "Os::Thread::Thread", line, text);
-  }
-  ThrowError(static_cast<int32_t>(error));
+  Log::LogWithStack(Log::ThreadContext(), Log::kError, {kSource, "Os::Thread::Thread", line},
+                    [&](kel::text& text) { text.Append(step).AppendUnsigned(error); });
+  ThrowOsError(static_cast<int32_t>(error));
 }
 
 }  // namespace
@@ -94,13 +90,10 @@ bool Thread::Join() {
   if (!record_->handle) return true;
   DWORD result = WaitForSingleObject(record_->handle.get(), INFINITE);
   if (result != WAIT_OBJECT_0) {
-    Log::Context& context = Log::ThreadContext();
-    if (context.IsEnabled(Log::kError)) {
-      kel::text text = kel::text::Make(1500, 0);
+    Log::LogWithStack(Log::ThreadContext(), Log::kError, {kSource, "Os::Thread::Join", 195}, [&](kel::text& text) {
       text.Append("error ").AppendUnsigned(result).Append(" joining thread ");
       text.Append(GetThreadName(GetCurrentThreadId()).c_str());
-      Log::WriteWithStack(context, Log::kError, kSource, "Os::Thread::Join", 195, text);
-    }
+    });
     return false;
   }
   RemoveThreadName(record_->id);

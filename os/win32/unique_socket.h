@@ -18,10 +18,13 @@ struct SocketsStartupTraits {
 // One start of Windows Sockets (version 2.0), ended when destroyed.
 using UniqueSocketsStartup = UniqueResource<SocketsStartupTraits>;
 
-// Starts Windows Sockets; owns nothing when that fails.
+// Starts Windows Sockets; owns nothing when that fails, with the error as
+// the last error (WSAStartup returns it instead).
 inline UniqueSocketsStartup StartSockets() {
   WSADATA data;
-  return UniqueSocketsStartup(WSAStartup(MAKEWORD(2, 0), &data) == 0);
+  const int error = WSAStartup(MAKEWORD(2, 0), &data);
+  if (error != 0) SetLastError(static_cast<DWORD>(error));
+  return UniqueSocketsStartup(error == 0);
 }
 
 }  // namespace Os

@@ -42,7 +42,7 @@ TEST(Exceptions, CarryTheConstructingStack) {
 
 TEST(ThrowError, CodeZeroIsUnknownError) {
   try {
-    Os::ThrowError(0);
+    Os::ThrowOsError(0);
     FAIL() << "no exception";
   } catch (const Os::os_exception& error) {
     EXPECT_EQ(error.code, 0);
@@ -55,7 +55,7 @@ TEST(ThrowError, CodeZeroIsUnknownError) {
 TEST(ThrowError, LogsOneRecordThenThrowsWithTheSystemText) {
   DebugOutputListener listener;
   try {
-    Os::ThrowError(ERROR_FILE_NOT_FOUND);
+    Os::ThrowOsError(ERROR_FILE_NOT_FOUND);
     FAIL() << "no exception";
   } catch (const kel::exception& error) {
     const auto& os = dynamic_cast<const Os::os_exception&>(error);
@@ -70,14 +70,14 @@ TEST(ThrowError, LogsOneRecordThenThrowsWithTheSystemText) {
 TEST(ThrowError, BareAndLogOnly) {
   DebugOutputListener listener;
   try {
-    Os::ThrowError(5, false, true);
+    Os::ThrowUnloggedOsError(5);
     FAIL() << "no exception";
   } catch (const Os::os_exception& error) {
     EXPECT_EQ(error.code, 5);
     EXPECT_TRUE(error.osText.empty());
   }
   EXPECT_TRUE(listener.WaitForTexts(GetCurrentProcessId(), 0).empty());
-  EXPECT_NO_THROW(Os::ThrowError(-3, true, false));
+  EXPECT_NO_THROW(Os::LogOsError(-3));
   std::vector<std::string> lines = listener.WaitForTexts(GetCurrentProcessId(), 1);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("OS error -3: Unknown error"), std::string::npos) << lines[0];

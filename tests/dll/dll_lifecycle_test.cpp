@@ -9,6 +9,7 @@
 
 #include "IxaLoader.h"
 #include "tests/support/test_support.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ using testing_support::FindOwnWindow;
 using testing_support::NowMs;
 using testing_support::WaitUntil;
 
-constexpr int kInfoLine = 1007;
+constexpr int kInfoLine = IDC_INFO_LINE;
 // Far above any real wait: only a hang trips it.
 constexpr double kHangGuardMs = 15000;
 
@@ -184,6 +185,21 @@ TEST(DllLifecycle, ShutdownWithCloseThenFreeUnmapsAtOnceAndLeavesNoCodeBehind) {
     lib.Unload();
     EXPECT_FALSE(LibraryMapped()) << delayMs;
   }
+}
+
+// Another program may own the name of a named event (here as a mutex): the
+// library goes on without that event.
+TEST(DllLifecycle, AnEventNameTakenByAnotherObjectDoesNotStopTheLoad) {
+  HANDLE taken = CreateMutexA(nullptr, FALSE, "ORB_DIALOG_CLOSED_EVENT");
+  ASSERT_NE(taken, nullptr);
+  {
+    Library lib;
+    ASSERT_NE(lib.dll, nullptr);
+    ASSERT_NE(WaitForStatusWindow(), nullptr);
+    lib.ShutdownOB(1);
+    lib.Unload();
+  }
+  CloseHandle(taken);
 }
 
 TEST(DllLifecycle, SecondStartStartsNoSecondWorker) {

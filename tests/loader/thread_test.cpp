@@ -7,7 +7,9 @@
 #include <string>
 #include <thread>
 
+#include "loader/instance.h"
 #include "loader/library_thread.h"
+#include "loader/loader_state.h"
 #include "os/osthreadname.h"
 #include "os/win32/osthread.h"
 
@@ -110,6 +112,16 @@ TEST(Thread, ALibraryThreadRunsItsProcedureAndIsJoined) {
   thread.Join();
   EXPECT_EQ(gSeenOnLibraryThread.load(), 1);
   EXPECT_FALSE(LibraryThread::OnLibraryThread());
+}
+
+// A load whose own events could not all be made fails before its window's
+// thread starts, and the unload that follows copes with what was built.
+TEST(Instance, ALoadWithoutAnEventOfItsOwnFailsBeforeItsWindowThread) {
+  Loader().stopDetection.reset();
+  EXPECT_FALSE(InitInstance());
+  EXPECT_EQ(Loader().statusWindowThread, nullptr);
+  ExitInstance(false);
+  EXPECT_TRUE(Loader().stopDetection) << "a new load starts afresh";
 }
 
 }  // namespace

@@ -12,15 +12,16 @@
 #include <vector>
 
 #include "IxaLoader.h"
+#include "ui/resource.h"
 
 namespace network_test {
 
-constexpr int kPortControl = 1001;
-constexpr int kStatusLine = 1005;
-constexpr int kSessionLine = 1006;
-constexpr int kInfoLine = 1007;
-constexpr int kReconnectButton = 1072;
-constexpr int kPatchButton = 1070;
+constexpr int kPortControl = IDC_PORT;
+constexpr int kStatusLine = IDC_STATUS_LINE;
+constexpr int kSessionLine = IDC_SESSION_LINE;
+constexpr int kInfoLine = IDC_INFO_LINE;
+constexpr int kReconnectButton = IDC_RECONNECT;
+constexpr int kPatchButton = IDC_PATCH;
 
 // Far above any real wait: only a hang or a lost step trips these.
 constexpr DWORD kRunningTimeoutMs = 20000;

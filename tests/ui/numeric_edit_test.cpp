@@ -5,10 +5,11 @@
 #include <string>
 
 #include "ui/numeric_edit.h"
+#include "ui/resource.h"
 
 namespace {
 
-constexpr int kEditId = 1001;
+constexpr int kEditId = IDC_PORT;
 
 class NumericEditTest : public ::testing::Test {
  protected:

@@ -268,7 +268,7 @@ void StatusWindowTest::TearDown() {
 
 void StatusWindowTest::StartWindow() {
   // As the library does at load; each test's load begins afresh.
-  InitInstance();
+  ASSERT_TRUE(InitInstance());
   ResetEvent(Event(kDialogDisplayed));
   ASSERT_TRUE(WaitUntil([] { return Loader().statusWindow->GetSafeHwnd() != nullptr; }, 10000));
   window_ = Loader().statusWindow->GetSafeHwnd();

@@ -25,6 +25,7 @@
 #include "tests/network/network_support.h"
 #include "tests/support/test_support.h"
 #include "tools/processor_module/test_api.h"
+#include "ui/resource.h"
 
 using namespace network_test;
 
@@ -36,8 +37,8 @@ constexpr int kLoadCycles = 20;
 // Hang detectors, far above any real figure.
 constexpr double kCallLimitMs = 20000;
 constexpr int kOtherPort = 6650;
-constexpr int kApplyButton = 1003;
-constexpr int kUserNumberList = 1076;
+constexpr int kApplyButton = IDC_APPLY;
+constexpr int kUserNumberList = IDC_USER_NUMBER;
 
 struct Exports {
   IXA_PFN_StartDetect StartDetect;

@@ -1,7 +1,7 @@
-// Loads the library as a host would, fills the status window as a working
-// connection does and, with "patch", opens the Patch dialog; prints
-// "ready X Y W H" (the rectangle to capture) and keeps everything on screen
-// for a while. Used by scripts/screenshots.sh.
+// Loads the library as a host would, connects it to the console simulator
+// started beside it (inside the sandbox) and, with "patch", opens the Patch
+// dialog; prints "ready X Y W H" (the rectangle to capture) and keeps
+// everything on screen for a while. Used by scripts/screenshots.sh.
 #include <windows.h>
 
 #include <cstdio>
@@ -9,10 +9,10 @@
 #include <cstring>
 #include <string>
 
-namespace {
+#include "IxaLoader.h"
+#include "ui/resource.h"
 
-constexpr UINT kStatusMessage = WM_USER + 4;
-constexpr int kPatchButton = 1070;
+namespace {
 
 HWND WaitForWindow(const char* title) {
   for (int attempt = 0; attempt < 500; ++attempt) {
@@ -23,9 +23,30 @@ HWND WaitForWindow(const char* title) {
   return nullptr;
 }
 
-// The window frees the text, as it does for the loader's own reports.
-void PostStatus(HWND window, int code, const char* text) {
-  PostMessageA(window, kStatusMessage, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(_strdup(text)));
+// The console simulator on the default port, for as long as the preview lasts.
+bool StartConsole() {
+  char command[] = "console_simulator.exe --port 6600 --lifetime 60";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+// Until the module has reported its session, as a working connection does.
+bool WaitForSession(HWND window) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    char text[64] = "";
+    GetDlgItemTextA(window, IDC_SESSION_LINE, text, sizeof(text));
+    if (std::strcmp(text, "Session 1") == 0) return true;
+    Sleep(20);
+  }
+  return false;
 }
 
 }  // namespace
@@ -42,14 +63,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "status window did not appear\n");
     return 1;
   }
-  PostStatus(window, 1, "VexaNet");
-  PostStatus(window, 2, "Session 1");
-  PostStatus(window, 0, "Connected on port 6600");
+  const auto startDetect =
+      reinterpret_cast<IXA_PFN_StartDetect>(reinterpret_cast<void*>(GetProcAddress(library, "StartDetect")));
+  if (!StartConsole() || startDetect == nullptr) {
+    std::fprintf(stderr, "cannot start the console simulator\n");
+    return 1;
+  }
+  startDetect();
+  if (!WaitForSession(window)) {
+    std::fprintf(stderr, "the module did not report its session\n");
+    return 1;
+  }
 
   HWND shown = window;
   if (showPatch) {
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(kPatchButton, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(window, kPatchButton)));
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_PATCH, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_PATCH)));
     shown = WaitForWindow("Patch");
     if (shown == nullptr) {
       std::fprintf(stderr, "Patch dialog did not appear\n");
