@@ -4,6 +4,7 @@
 
 #include <winsock2.h>
 
+#include "loader/attempt_failure.h"
 #include "loader/console_discovery.h"
 #include "loader/detection.h"
 #include "loader/image_check.h"
@@ -15,6 +16,7 @@
 #include "loader/module_gate.h"
 #include "loader/patch_nodes.h"
 #include "loader/processor_table.h"
+#include "loader/socket_wait.h"
 #include "loader/status_report.h"
 #include "os/osboundary.h"
 #include "os/win32/unique_socket.h"
@@ -118,7 +120,7 @@ bool WaitForStatusWindow() {
   return WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
 }
 
-AttemptEnd RunAttempt() {
+AttemptEnd RunAttempt(AttemptFailure* failure) {
   LoaderState& state = Loader();
   if (!WaitForStatusWindow()) return AttemptEnd::Finished;
   if (!state.statusWindow || state.windowClosed.load()) Ui::ThrowInvalidArgument();
@@ -138,7 +140,7 @@ AttemptEnd RunAttempt() {
   Os::UniqueHandle heldOpen;  // writers kept out until the module is loaded
   {
     DpImage image;
-    switch (FetchImage(console, &image)) {
+    switch (FetchImage(console, &image, failure)) {
       case TransferResult::Received:
         break;
       case TransferResult::NoSocket:
@@ -178,6 +180,28 @@ AttemptEnd RunAttempt() {
   return AttemptEnd::Finished;
 }
 
+// One attempt, from the port on: its end, with its failure path taken.
+void Attempt(AttemptFailure* failure) {
+  AttemptEnd end = AttemptEnd::Finished;
+  try {
+    end = RunAttempt(failure);
+  } catch (const Ui::invalid_argument_error&) {
+    // No status window: no port to search on and nowhere to report.
+  } catch (...) {
+    // Out of memory, or a thread or system failure: nothing half-done stays.
+    end = AttemptEnd::FailurePath;
+  }
+  if (end != AttemptEnd::Finished) {
+    Os::Contain("the connection worker's failure path",
+                [&] { TakeFailurePath(end == AttemptEnd::LaunchedFailurePath); });
+  }
+}
+
+bool RetriesAfterFailure() {
+  const LoaderState& state = Loader();
+  return state.statusWindow && state.statusWindow->RetriesAfterFailure();
+}
+
 }  // namespace
 
 unsigned __stdcall ConnectionWorker(void*) {
@@ -188,18 +212,16 @@ unsigned __stdcall ConnectionWorker(void*) {
     WriteRecord(DiscoveryLog(), Os::Log::kError, "loader\\connection_worker", "ConnectionWorker", __LINE__,
                 "Windows Sockets could not be started, error " + std::to_string(GetLastError()));
   }
-  AttemptEnd end = AttemptEnd::Finished;
-  try {
-    end = RunAttempt();
-  } catch (const Ui::invalid_argument_error&) {
-    // No status window: no port to search on and nowhere to report.
-  } catch (...) {
-    // Out of memory, or a thread or system failure: nothing half-done stays.
-    end = AttemptEnd::FailurePath;
-  }
-  if (end != AttemptEnd::Finished) {
-    Os::Contain("the connection worker's failure path",
-                [&] { TakeFailurePath(end == AttemptEnd::LaunchedFailurePath); });
+  // A failure that may mend itself is tried again after a while, unless the
+  // site turned that off; ShutdownOB and Reconnect end the wait at once.
+  RetrySchedule retries;
+  for (;;) {
+    AttemptFailure failure;
+    Attempt(&failure);
+    if (!failure.transient || !RetriesAfterFailure() || DetectionStopping()) break;
+    const unsigned delayMs = retries.NextDelayMs();
+    ReportStatusFormat(StatusCode::Info, "%s - retrying in %u s", failure.text.c_str(), delayMs / 1000);
+    if (WaitForStop(delayMs)) break;
   }
   return 0;
 }

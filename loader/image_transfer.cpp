@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "loader/attempt_failure.h"
 #include "loader/socket_wait.h"
 #include "loader/status_report.h"
 #include "os/win32/unique_socket.h"
@@ -14,16 +15,18 @@ namespace {
 // long is taken for gone, as a cable pulled mid-transfer.
 constexpr DWORD kTransferIdleMs = 10000;
 
-void ReportSocketError(const char* format) { ReportStatusFormat(StatusCode::Info, format, WSAGetLastError()); }
+void FailWithSocketError(AttemptFailure* failure, const char* format) {
+  FailTransiently(failure, format, WSAGetLastError());
+}
 
 // Connects without blocking, so that a stop request is noticed while the
 // system is still trying.
-bool Connect(SOCKET tcp, const sockaddr_in& console) {
+bool Connect(SOCKET tcp, const sockaddr_in& console, AttemptFailure* failure) {
   u_long nonBlocking = 1;
   ioctlsocket(tcp, FIONBIO, &nonBlocking);
   if (connect(tcp, reinterpret_cast<const sockaddr*>(&console), sizeof(console)) == 0) return true;
   if (WSAGetLastError() != WSAEWOULDBLOCK) {
-    ReportSocketError("Connection error: %i");
+    FailWithSocketError(failure, "Connection error: %i");
     return false;
   }
   switch (WaitForSocket(tcp, SocketReadiness::Writable, kTransferIdleMs)) {
@@ -31,10 +34,10 @@ bool Connect(SOCKET tcp, const sockaddr_in& console) {
       return false;
     case WaitResult::TimedOut:
       WSASetLastError(WSAETIMEDOUT);
-      ReportSocketError("Connection error: %i");
+      FailWithSocketError(failure, "Connection error: %i");
       return false;
     case WaitResult::Failed:
-      ReportSocketError("Connection error: %i");
+      FailWithSocketError(failure, "Connection error: %i");
       return false;
     case WaitResult::Ready:
       break;
@@ -43,7 +46,7 @@ bool Connect(SOCKET tcp, const sockaddr_in& console) {
   int size = sizeof(error);
   getsockopt(tcp, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
   if (error != 0) {
-    ReportStatusFormat(StatusCode::Info, "Connection error: %i", error);
+    FailTransiently(failure, "Connection error: %i", error);
     return false;
   }
   return true;
@@ -51,7 +54,7 @@ bool Connect(SOCKET tcp, const sockaddr_in& console) {
 
 // Receives until the console closes the connection, straight into the
 // buffer. False (text shown unless stopped) on any failure.
-bool Receive(SOCKET tcp, DpImage* image) {
+bool Receive(SOCKET tcp, DpImage* image, AttemptFailure* failure) {
   uint8_t* buffer = image->bytes.get();
   for (;;) {
     if (image->size == kImageBufferSize) {
@@ -68,7 +71,7 @@ bool Receive(SOCKET tcp, DpImage* image) {
     }
     if (count == 0) return true;
     if (WSAGetLastError() != WSAEWOULDBLOCK) {
-      ReportSocketError("Recieve error: %i, ");
+      FailWithSocketError(failure, "Recieve error: %i, ");
       return false;
     }
     switch (WaitForSocket(tcp, SocketReadiness::Readable, kTransferIdleMs)) {
@@ -78,10 +81,10 @@ bool Receive(SOCKET tcp, DpImage* image) {
         return false;
       case WaitResult::TimedOut:
         WSASetLastError(WSAETIMEDOUT);
-        ReportSocketError("Recieve error: %i, ");
+        FailWithSocketError(failure, "Recieve error: %i, ");
         return false;
       case WaitResult::Failed:
-        ReportSocketError("Recieve error: %i, ");
+        FailWithSocketError(failure, "Recieve error: %i, ");
         return false;
     }
   }
@@ -89,28 +92,28 @@ bool Receive(SOCKET tcp, DpImage* image) {
 
 }  // namespace
 
-TransferResult FetchImage(const sockaddr_in& console, DpImage* image) {
+TransferResult FetchImage(const sockaddr_in& console, DpImage* image, AttemptFailure* failure) {
   Os::UniqueSocket tcp(OpenSocket(SOCK_STREAM, IPPROTO_TCP));
   if (!tcp) {
-    ReportSocketError("Socket Creation Failed: %i");
+    FailWithSocketError(failure, "Socket Creation Failed: %i");
     return TransferResult::NoSocket;
   }
-  if (!Connect(tcp.get(), console)) return TransferResult::Failed;
+  if (!Connect(tcp.get(), console, failure)) return TransferResult::Failed;
   if (SendImageRequest(tcp.get()) == SOCKET_ERROR) {
-    ReportStatus(StatusCode::Info, "Error requesting DP image");
+    FailTransiently(failure, "Error requesting DP image");
     return TransferResult::Failed;
   }
   image->bytes.reset(new (std::nothrow) uint8_t[kImageBufferSize]);
   image->size = 0;
   if (!image->bytes) {
-    ReportStatus(StatusCode::Info, "Not enough memory for the DP image");
+    FailTransiently(failure, "Not enough memory for the DP image");
     return TransferResult::Failed;
   }
-  if (!Receive(tcp.get(), image)) return TransferResult::Failed;
+  if (!Receive(tcp.get(), image, failure)) return TransferResult::Failed;
   shutdown(tcp.get(), SD_RECEIVE);
   tcp.reset();
   if (image->size == 0) {
-    ReportStatus(StatusCode::Info, "DP image not recieved");
+    FailTransiently(failure, "DP image not recieved");
     return TransferResult::Failed;
   }
   return TransferResult::Received;

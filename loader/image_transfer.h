@@ -6,6 +6,7 @@
 
 #include <winsock2.h>
 
+#include "loader/attempt_failure.h"
 #include "loader/console_protocol.h"
 
 namespace Ixa {
@@ -18,14 +19,15 @@ struct DpImage {
 
 enum class TransferResult {
   Received,  // the image is in hand
-  NoSocket,  // no TCP socket to be had: the worker just ends
+  NoSocket,  // no TCP socket to be had: no failure path
   Failed,    // text shown (unless detection is being stopped): failure path
 };
 
 // Connects to the console, asks for the image and receives it whole into
 // one buffer. Every wait ends promptly when detection is being stopped; a
 // connect that does not complete, or a console that sends nothing, for ten
-// seconds fails with WSAETIMEDOUT.
-TransferResult FetchImage(const sockaddr_in& console, DpImage* image);
+// seconds fails with WSAETIMEDOUT. Every failure but an image too large is
+// kept in *failure as transient.
+TransferResult FetchImage(const sockaddr_in& console, DpImage* image, AttemptFailure* failure);
 
 }  // namespace Ixa

@@ -12,6 +12,7 @@
 #include "kellib/exception.h"
 #include "kellib/text.h"
 #include "os/oslogcontexts.h"
+#include "os/osfilelogwriter.h"
 #include "os/ossyslogwriter.h"
 #include "os/osthreadname.h"
 #include "os/ostime.h"
@@ -69,6 +70,13 @@ Manager::Manager() {
   ReadEnvironmentNumber("TORK_LOG_FLOODPERIOD", &floodPeriodMs_);
   ReadEnvironmentNumber("TORK_LOG_FLOODCOUNT", &floodCount_);
   AddWriter(kel::counted_ref<Writer>(new SysLogWriter("SysLog")));
+  // Beside the debugger output, unless TORK_LOG_FILE is 0.
+  uint32_t logFile = 1;
+  ReadEnvironmentNumber("TORK_LOG_FILE", &logFile);
+  const std::wstring folder = DefaultLogFolder();
+  if (logFile != 0 && !folder.empty()) {
+    AddWriter(kel::counted_ref<Writer>(new FileLogWriter(kFileWriterName, folder, L"IxaLoader")));
+  }
   state_ = 1;
 }
 
@@ -146,9 +154,16 @@ void Manager::WriteNotice(const char* format, const char* baseName, unsigned lin
            notice, static_cast<size_t>(length));
 }
 
+bool Manager::WriteToFileOnly(const Context* context, uint16_t level, const char* file, const char* function,
+                              unsigned line, const char* text, size_t textLength) {
+  const char* baseName = BaseName(file);
+  if (!UpdateState(baseName, line, nullptr, 0)) return true;
+  return WriteLog(context, level, baseName, function, line, text, textLength, kFileWriterName);
+}
+
 bool Manager::WriteLog(const Context* context, uint16_t level, const char* file,
                        const char* function, unsigned line, const char* text,
-                       size_t textLength) {
+                       size_t textLength, const char* only) {
   uint32_t sequence = sequence_++;
   uint32_t threadId = GetCurrentThreadId();
   std::string threadName = kel::Narrow(GetThreadName(threadId));
@@ -169,7 +184,7 @@ bool Manager::WriteLog(const Context* context, uint16_t level, const char* file,
   ReadKey key(writersLock_);
   for (auto& entry : writers_) {
     Writer* writer = entry.second.get();
-    if (writer->IsBusy()) continue;
+    if (writer->IsBusy() || (only != nullptr && entry.first != only)) continue;
     // Stays busy while a failure is logged, so that record skips this writer.
     Writer::Guard guard(writer);
     try {

@@ -40,9 +40,17 @@ class Manager {
   // True when the record from this source should be written.
   bool UpdateState(const char* baseName, unsigned line, const StackAddress* stack,
                    uint32_t stackDepth);
-  // True when at least one writer returned true.
+  // True when at least one writer returned true. With only, that writer
+  // alone is given the record.
   bool WriteLog(const Context* context, uint16_t level, const char* file, const char* function,
-                unsigned line, const char* text, size_t textLength);
+                unsigned line, const char* text, size_t textLength, const char* only = nullptr);
+  // Flood control, then the log file's writer alone: for what the user saw
+  // that the debugger output does not carry. False without a log file.
+  bool WriteToFileOnly(const Context* context, uint16_t level, const char* file, const char* function,
+                       unsigned line, const char* text, size_t textLength);
+
+  // The name the log file's writer is registered under.
+  static constexpr const char* kFileWriterName = "File";
 
   uint32_t FloodPeriodMs() const { return floodPeriodMs_; }
   uint32_t FloodCount() const { return floodCount_; }

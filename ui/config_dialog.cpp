@@ -7,6 +7,8 @@
 
 #include <shellapi.h>
 
+#include "os/oslog.h"
+#include "os/oslogmanager.h"
 #include "ui/patch_table.h"
 #include "ui/resource.h"
 #include "ui/status_codes.h"
@@ -40,6 +42,9 @@ void CIxaConfigDialog::PrepareRun() {
     port_.store(kDefaultPort);
     WritePort(kDefaultPort);
   }
+  uint32_t retry = 1;
+  ReadRetryAfterFailure(&retry);
+  retriesAfterFailure_.store(retry != 0);
   for (int state = 0; state < kTrayStateCount; ++state) trayIcons_[state] = Ui::LoadSmallIcon(kTrayIconIds[state]);
 }
 
@@ -112,7 +117,25 @@ void CIxaConfigDialog::PlaceWindow() {
 
 void CIxaConfigDialog::Hide() { ShowWindow(GetSafeHwnd(), SW_HIDE); }
 
+namespace {
+
+// What the window shows goes to the log file too, and only there: the
+// debugger output is an interface of its own, which these do not join.
+void LogShownText(int32_t code, const char* text) {
+  static Os::Log::Context context("Status window", Os::Log::Mask{Os::Log::kNotice});
+  if (code < static_cast<int32_t>(Ui::StatusCode::Info) || code > static_cast<int32_t>(Ui::StatusCode::Caption) ||
+      !context.IsEnabled(Os::Log::kNotice)) {
+    return;
+  }
+  const std::string line = "shows code " + std::to_string(code) + ": " + (text != nullptr ? text : "");
+  Os::Log::Manager::Instance().WriteToFileOnly(&context, Os::Log::kNotice, "ui\\config_dialog",
+                                               "CIxaConfigDialog::ShowStatus", __LINE__, line.data(), line.size());
+}
+
+}  // namespace
+
 void CIxaConfigDialog::ShowStatus(int32_t code, const char* text) {
+  LogShownText(code, text);
   // Any number may come from the module; those without a meaning do nothing.
   switch (static_cast<Ui::StatusCode>(code)) {
     case Ui::StatusCode::Info:

@@ -35,19 +35,24 @@ class CIxaConfigDialog : public Ui::Dialog {
   explicit CIxaConfigDialog(Ui::StatusWindowOwner& owner, HWND parent = nullptr);
 
   // On the window's thread, before its run: reads the port setting
-  // (storing 6600 when it is missing) and loads the tray icons.
+  // (storing 6600 when it is missing) and the retry setting, and loads the
+  // tray icons.
   void PrepareRun();
   // After the run, on the same thread: lets go of the icons.
   void EndRun();
 
   // The discovery port; the connection worker reads it once per attempt.
   uint32_t Port() const { return port_.load(); }
+  // Whether the worker tries again by itself after a failure that may mend
+  // itself: the stored RetryAfterFailure, on unless it is 0.
+  bool RetriesAfterFailure() const { return retriesAfterFailure_.load(); }
 
   // Settings store: each operation opens the settings key, acts and closes
   // it again; true on success.
   bool ReadPort(uint32_t* port);
   bool WritePort(uint32_t port);
   bool ReadUserNumber(uint32_t* userNumber);
+  bool ReadRetryAfterFailure(uint32_t* retry);
   bool WriteUserNumber(uint32_t userNumber);
   // Stops at the first missing value; what was read before it stays. A
   // value outside what the Patch dialog shows takes its default. True only
@@ -94,6 +99,7 @@ class CIxaConfigDialog : public Ui::Dialog {
   Ui::Static sessionLine_;
   Ui::Button applyButton_;
   std::atomic<uint32_t> port_{kDefaultPort};
+  std::atomic<bool> retriesAfterFailure_{true};
   uint32_t userNumber_ = 1;
   Ui::UniqueIcon trayIcons_[kTrayStateCount];
   // Levels SOFTWARE, Quennel Systems, Corvane III Orb; open only during one

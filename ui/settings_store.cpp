@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kPortValue = "port";
 constexpr const char* kUserNumberValue = "Number";
+constexpr const char* kRetryValue = "RetryAfterFailure";
 
 // Names one of a row's three values, e.g. "DP_12".
 struct RowValueName {
@@ -75,6 +76,13 @@ bool CIxaConfigDialog::WritePort(uint32_t port) {
 bool CIxaConfigDialog::ReadUserNumber(uint32_t* userNumber) {
   OpenSettingsKey(SettingsAccess::Read);
   bool read = QueryValue(kUserNumberValue, 0, UINT32_MAX, userNumber) == Stored::Read;
+  CloseSettingsKey();
+  return read;
+}
+
+bool CIxaConfigDialog::ReadRetryAfterFailure(uint32_t* retry) {
+  OpenSettingsKey(SettingsAccess::Read);
+  bool read = QueryValue(kRetryValue, 0, UINT32_MAX, retry) == Stored::Read;
   CloseSettingsKey();
   return read;
 }

@@ -12,6 +12,7 @@
 
 #include "kellib/exception.h"
 #include "kellib/text.h"
+#include "os/osfilelogwriter.h"
 #include "os/oslog.h"
 #include "os/oslogcontexts.h"
 #include "os/oslogmanager.h"
@@ -150,6 +151,28 @@ int EchoCommandLine() {
   return std::atoi(Environment("IXA_EXIT_CODE").c_str());
 }
 
+// Appends IXA_LINES records through a writer of its own on the folder
+// IXA_LOG_FOLDER, as a host process beside others would.
+int AppendLines() {
+  Os::FileLogWriter writer("File", kel::Widen(Environment("IXA_LOG_FOLDER")), L"IxaLoader");
+  const std::string text = "line of " + std::to_string(GetCurrentProcessId()) + " " + std::string(120, '-');
+  const int lines = std::atoi(Environment("IXA_LINES").c_str());
+  for (int i = 0; i < lines; ++i) {
+    Os::Log::Record record{static_cast<uint32_t>(i), nullptr, Os::Log::kError, GetCurrentProcessId(), "child", 1,
+                           "main", "append", "AppendLines", 1, text.c_str(), text.size()};
+    if (!writer.Write(record)) return 1;
+  }
+  return 0;
+}
+
+// Exit code 1 when the log manager has a log file to write to.
+int HasLogFile() {
+  static Os::Log::Context context("FileCheck", true);
+  return Os::Log::Manager::Instance().WriteToFileOnly(&context, Os::Log::kError, "check", "HasLogFile", 1, "x", 1)
+             ? 1
+             : 0;
+}
+
 int SleepThenExit() {
   Sleep(static_cast<DWORD>(std::atoi(Environment("IXA_SLEEP_MS").c_str())));
   return 7;
@@ -167,6 +190,8 @@ const std::vector<ChildMode>& ChildModes() {
       {"echo-command-line", EchoCommandLine},
       {"sleep", SleepThenExit},
       {"first-use-race", FirstUseRace},
+      {"append-lines", AppendLines},
+      {"has-log-file", HasLogFile},
   };
   return modes;
 }

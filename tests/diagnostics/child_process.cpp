@@ -27,8 +27,8 @@ ScopedEnvironment::~ScopedEnvironment() {
   SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c_str() : nullptr);
 }
 
-ChildResult RunChild(const std::string& mode,
-                     const std::vector<std::pair<std::string, std::string>>& environment) {
+StartedChild::StartedChild(const std::string& mode,
+                           const std::vector<std::pair<std::string, std::string>>& environment) {
   std::vector<std::unique_ptr<ScopedEnvironment>> scoped;
   scoped.push_back(std::make_unique<ScopedEnvironment>("IXA_CHILD_MODE", mode.c_str()));
   for (const auto& variable : environment) {
@@ -39,25 +39,39 @@ ChildResult RunChild(const std::string& mode,
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  ChildResult result;
   if (!testing_support::StartChildProcess([&] {
         return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                               &info);
       })) {
-    return result;
+    return;
   }
-  result.pid = info.dwProcessId;
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  pid_ = info.dwProcessId;
+}
+
+StartedChild::~StartedChild() { Wait(); }
+
+ChildResult StartedChild::Wait() {
+  ChildResult result;
+  if (process_ == nullptr) return result;
+  result.pid = pid_;
   // A child that hangs must not hang the test run.
-  if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) {
-    TerminateProcess(info.hProcess, 0xDEAD);
-    WaitForSingleObject(info.hProcess, INFINITE);
+  if (WaitForSingleObject(process_, 60000) != WAIT_OBJECT_0) {
+    TerminateProcess(process_, 0xDEAD);
+    WaitForSingleObject(process_, INFINITE);
   }
   DWORD code = 0;
-  GetExitCodeProcess(info.hProcess, &code);
+  GetExitCodeProcess(process_, &code);
   result.exitCode = code;
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  CloseHandle(process_);
+  process_ = nullptr;
   return result;
+}
+
+ChildResult RunChild(const std::string& mode,
+                     const std::vector<std::pair<std::string, std::string>>& environment) {
+  return StartedChild(mode, environment).Wait();
 }
 
 bool RunChildModeIfAsked(int* exitCode) {

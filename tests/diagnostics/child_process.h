@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include <windows.h>
+
 // Runs this test executable again as a child in the given mode (see
 // test_main.cpp), with extra environment variables, and waits for it.
 struct ChildResult {
@@ -13,6 +15,21 @@ struct ChildResult {
 };
 ChildResult RunChild(const std::string& mode,
                      const std::vector<std::pair<std::string, std::string>>& environment = {});
+
+// The same, started without waiting: for children that run side by side.
+class StartedChild {
+ public:
+  StartedChild(const std::string& mode, const std::vector<std::pair<std::string, std::string>>& environment = {});
+  ~StartedChild();
+  StartedChild(const StartedChild&) = delete;
+  StartedChild& operator=(const StartedChild&) = delete;
+  // Waits for it (once).
+  ChildResult Wait();
+
+ private:
+  HANDLE process_ = nullptr;
+  uint32_t pid_ = 0;
+};
 
 // The full path of this executable.
 std::wstring OwnExecutablePath();

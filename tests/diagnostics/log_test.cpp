@@ -9,6 +9,7 @@
 #include "child_process.h"
 #include "debug_output_listener.h"
 #include "kellib/text.h"
+#include "os/osfilelogwriter.h"
 #include "os/oslog.h"
 #include "os/oslogcontexts.h"
 #include "os/oslogmanager.h"
@@ -193,6 +194,83 @@ TEST_F(ChildLog, AWriterThatThrowsIsReportedToTheOthers) {
   lines = Shapes(Run("std-throwing-writer"));
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[3], "oslogmanager:413] caught std exception boom from writer Thrower\n");
+}
+
+std::string FileText(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char chunk[65536];
+  DWORD read = 0;
+  while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) bytes.append(chunk, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+// Records reach the log file as they reach the debugger output; what the
+// status window shows reaches the file alone.
+TEST(FileLogWriter, TakesTheRecordsAndWhatOnlyTheFileIsToGet) {
+  Context context("FileLine", true);
+  const std::wstring path = Os::DefaultLogFolder() + L"\\IxaLoader.log";
+  const std::string marker = "file line " + std::to_string(GetTickCount64());
+  DebugOutputListener listener;
+  Os::Log::WriteWithStack(context, Os::Log::kError, "some\\dir\\fileline", "Test", 21, kel::text::Make(marker.c_str()));
+  ASSERT_TRUE(Os::Log::Manager::Instance().WriteToFileOnly(&context, Os::Log::kNotice, "fileonly", "Test", 22,
+                                                           "only in the file", 16));
+  std::vector<std::string> lines = listener.WaitForTexts(GetCurrentProcessId(), 1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(AfterClock(lines[0]), Prefix() + " fileline:21] " + marker + "\n");
+  const std::string log = FileText(path);
+  const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )" + std::to_string(GetCurrentProcessId()) + " " +
+                        Prefix() + " fileline:21\\] " + marker + "\r\n");
+  EXPECT_TRUE(std::regex_search(log, line)) << log.substr(log.size() > 400 ? log.size() - 400 : 0);
+  EXPECT_NE(log.find(" fileonly:22] only in the file"), std::string::npos);
+}
+
+// Two processes append at once: every line whole, none lost, and the file
+// turned into the .1 file once past its limit. A folder that cannot be
+// made costs the lines alone.
+TEST(FileLogWriter, TwoProcessesAppendWholeLinesAndTheFileRotates) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"log-test-" + std::to_wstring(GetCurrentProcessId());
+  const std::vector<std::pair<std::string, std::string>> env = {{"IXA_LOG_FOLDER", kel::Narrow(folder)},
+                                                                  {"IXA_LINES", "3000"}};
+  {
+    StartedChild first("append-lines", env);
+    StartedChild second("append-lines", env);
+    EXPECT_EQ(first.Wait().exitCode, 0u);
+    EXPECT_EQ(second.Wait().exitCode, 0u);
+  }
+  const std::string both = FileText(folder + L"\\IxaLoader.1.log") + FileText(folder + L"\\IxaLoader.log");
+  const std::regex whole(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \d+ child main append:1\] line of \d+ -{120}\r$)");
+  size_t count = 0;
+  for (size_t at = 0; at < both.size();) {
+    const size_t end = both.find('\n', at);
+    ASSERT_NE(end, std::string::npos) << "a line without its end";
+    EXPECT_TRUE(std::regex_match(both.substr(at, end - at), whole)) << both.substr(at, end - at);
+    ++count;
+    at = end + 1;
+  }
+  EXPECT_EQ(count, 6000u);
+  EXPECT_GE(FileText(folder + L"\\IxaLoader.1.log").size(), static_cast<size_t>(Os::FileLogWriter::kRotateBytes));
+  DeleteFileW((folder + L"\\IxaLoader.log").c_str());
+  DeleteFileW((folder + L"\\IxaLoader.1.log").c_str());
+  RemoveDirectoryW(folder.c_str());
+
+  Os::FileLogWriter nowhere("File", folder + L"\\IxaLoader.log\\below a file", L"IxaLoader");
+  HANDLE blocker = CreateFileW((folder + L"\\IxaLoader.log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                               nullptr);
+  Os::Log::Record record{0, nullptr, Os::Log::kError, 1, "p", 1, "t", "f", "Test", 1, "x", 1};
+  EXPECT_FALSE(nowhere.Write(record));
+  EXPECT_FALSE(nowhere.Write(record));
+  CloseHandle(blocker);
+}
+
+TEST(FileLogWriter, TorkLogFileZeroTurnsItOff) {
+  EXPECT_EQ(RunChild("has-log-file").exitCode, 1u);
+  EXPECT_EQ(RunChild("has-log-file", {{"TORK_LOG_FILE", "0"}}).exitCode, 0u);
 }
 
 TEST(LogManager, IsBuiltOnceWhenManyThreadsAskFirst) {

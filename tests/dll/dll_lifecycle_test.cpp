@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <process.h>
 
 #include <atomic>
 
@@ -14,6 +13,7 @@
 namespace {
 
 using testing_support::ControlText;
+using testing_support::CountRuntimeThreads;
 using testing_support::CountThreads;
 using testing_support::FindOwnWindow;
 using testing_support::NowMs;
@@ -57,46 +57,6 @@ bool EventIsSet(const char* name) {
   bool set = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
   CloseHandle(event);
   return set;
-}
-
-// Where a thread began, as the system recorded it.
-ULONG_PTR StartAddress(HANDLE thread) {
-  using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-  static const auto query = reinterpret_cast<QueryFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
-  constexpr int kThreadQuerySetWin32StartAddress = 9;
-  ULONG_PTR start = 0;
-  if (query == nullptr || query(thread, kThreadQuerySetWin32StartAddress, &start, sizeof(start), nullptr) != 0) {
-    return 0;
-  }
-  return start;
-}
-
-// The system records where a thread began once it runs.
-unsigned __stdcall RecordOwnStart(void* start) {
-  *static_cast<ULONG_PTR*>(start) = StartAddress(GetCurrentThread());
-  return 0;
-}
-
-// Threads of this process started through the C runtime, as the library
-// starts its own. The system's pool workers come and go on their own
-// schedule; they are not counted.
-int CountRuntimeThreads() {
-  static const ULONG_PTR runtimeStart = [] {
-    ULONG_PTR start = 0;
-    HANDLE probe = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RecordOwnStart, &start, 0, nullptr));
-    WaitForSingleObject(probe, INFINITE);
-    CloseHandle(probe);
-    return start;
-  }();
-  if (runtimeStart == 0) return 0;
-  return CountThreads([](DWORD id) {
-    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
-    if (thread == nullptr) return false;
-    const bool ours = StartAddress(thread) == runtimeStart;
-    CloseHandle(thread);
-    return ours;
-  });
 }
 
 DWORD HandleCount() {

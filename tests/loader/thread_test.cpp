@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "loader/attempt_failure.h"
 #include "loader/instance.h"
 #include "loader/library_thread.h"
 #include "loader/loader_state.h"
@@ -122,6 +123,14 @@ TEST(Instance, ALoadWithoutAnEventOfItsOwnFailsBeforeItsWindowThread) {
   EXPECT_EQ(Loader().statusWindowThread, nullptr);
   ExitInstance(false);
   EXPECT_TRUE(Loader().stopDetection) << "a new load starts afresh";
+}
+
+// The waits before the worker tries again: doubling from 5 s up to 60 s.
+TEST(RetrySchedule, DoublesFromFiveSecondsUpToAMinute) {
+  RetrySchedule schedule;
+  for (unsigned expected : {5000u, 10000u, 20000u, 40000u, 60000u, 60000u}) {
+    EXPECT_EQ(schedule.NextDelayMs(), expected);
+  }
 }
 
 }  // namespace

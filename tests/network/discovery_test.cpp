@@ -84,7 +84,7 @@ TEST(Discovery, AReplyQueuedBehindJunkIsTaken) {
 TEST(Discovery, WithAllowedConsolesSetAReplyFromElsewhereIsIgnored) {
   Host host;
   ASSERT_NE(host.window, nullptr);
-  PolicyValue allowed("AllowedConsoles", {"10.99.0.0/16"});
+  StoredValue allowed("AllowedConsoles", {"10.99.0.0/16"});
   Simulator console(host.Port(), {});
   ASSERT_TRUE(console.Ready()) << console.Log();
   host.StartDetect();

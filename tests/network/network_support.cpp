@@ -133,28 +133,35 @@ bool Host::WaitRunning(int ones, DWORD timeoutMs) const {
   return testing_support::WaitUntil([&] { return gRunning.ones.load() >= ones; }, timeoutMs);
 }
 
-PolicyValue::PolicyValue(const char* name, const std::vector<std::string>& entries) : name_(name) {
-  std::string path;
-  HKEY key = nullptr;
-  for (const char* level : {"SOFTWARE", "Quennel Systems", "Corvane III Orb", "Policy"}) {
-    path += path.empty() ? level : std::string("\\") + level;
-    if (key != nullptr) RegCloseKey(key);
-    DWORD disposition = 0;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition);
-    if (disposition == REG_CREATED_NEW_KEY) made_.push_back(path);
-  }
+StoredValue::StoredValue(const char* policyName, const std::vector<std::string>& entries) : name_(policyName) {
   std::string list;
   for (const std::string& entry : entries) list += entry + '\0';
-  list += '\0';
-  RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
-                 static_cast<DWORD>(list.size()));
+  Store(true, REG_MULTI_SZ, list + '\0');
+}
+
+StoredValue::StoredValue(const char* settingName, uint32_t value) : name_(settingName) {
+  Store(false, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof(value)));
+}
+
+void StoredValue::Store(bool policy, DWORD type, const std::string& data) {
+  std::vector<const char*> levels = {"SOFTWARE", "Quennel Systems", "Corvane III Orb"};
+  if (policy) levels.push_back("Policy");
+  HKEY key = nullptr;
+  for (const char* level : levels) {
+    key_ += key_.empty() ? level : std::string("\\") + level;
+    if (key != nullptr) RegCloseKey(key);
+    DWORD disposition = 0;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition);
+    if (disposition == REG_CREATED_NEW_KEY) made_.push_back(key_);
+  }
+  RegSetValueExA(key, name_.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                 static_cast<DWORD>(data.size()));
   RegCloseKey(key);
 }
 
-PolicyValue::~PolicyValue() {
+StoredValue::~StoredValue() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quennel Systems\\Corvane III Orb\\Policy", 0, KEY_SET_VALUE,
-                    &key) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
     RegDeleteValueA(key, name_.c_str());
     RegCloseKey(key);
   }

@@ -87,17 +87,22 @@ class Host {
   bool WaitRunning(int ones = 1, DWORD timeoutMs = kRunningTimeoutMs) const;
 };
 
-// One value of the administrator's policy key (a REG_MULTI_SZ under
-// HKLM\SOFTWARE\Quennel Systems\Corvane III Orb\Policy), removed again
-// with the keys it had to make.
-class PolicyValue {
+// One value under HKLM\SOFTWARE\Quennel Systems\Corvane III Orb, or its
+// Policy subkey, removed again with the keys it had to make.
+class StoredValue {
  public:
-  PolicyValue(const char* name, const std::vector<std::string>& entries);
-  ~PolicyValue();
-  PolicyValue(const PolicyValue&) = delete;
-  PolicyValue& operator=(const PolicyValue&) = delete;
+  // A REG_MULTI_SZ of the administrator's policy.
+  StoredValue(const char* policyName, const std::vector<std::string>& entries);
+  // A REG_DWORD setting, stored before a host loads the library.
+  StoredValue(const char* settingName, uint32_t value);
+  ~StoredValue();
+  StoredValue(const StoredValue&) = delete;
+  StoredValue& operator=(const StoredValue&) = delete;
 
  private:
+  void Store(bool policy, DWORD type, const std::string& data);
+
+  std::string key_;
   std::string name_;
   std::vector<std::string> made_;  // keys this made, innermost last
 };

@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <process.h>
 #include <tlhelp32.h>
 
 namespace testing_support {
@@ -25,6 +26,47 @@ int CountThreads(bool (*counted)(DWORD threadId)) {
   }
   CloseHandle(snapshot);
   return count;
+}
+
+namespace {
+
+// Where a thread began, as the system recorded it.
+ULONG_PTR StartAddress(HANDLE thread) {
+  using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  static const auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+  constexpr int kThreadQuerySetWin32StartAddress = 9;
+  ULONG_PTR start = 0;
+  if (query == nullptr || query(thread, kThreadQuerySetWin32StartAddress, &start, sizeof(start), nullptr) != 0) {
+    return 0;
+  }
+  return start;
+}
+
+// The system records where a thread began once it runs.
+unsigned __stdcall RecordOwnStart(void* start) {
+  *static_cast<ULONG_PTR*>(start) = StartAddress(GetCurrentThread());
+  return 0;
+}
+
+}  // namespace
+
+int CountRuntimeThreads() {
+  static const ULONG_PTR runtimeStart = [] {
+    ULONG_PTR start = 0;
+    HANDLE probe = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RecordOwnStart, &start, 0, nullptr));
+    WaitForSingleObject(probe, INFINITE);
+    CloseHandle(probe);
+    return start;
+  }();
+  if (runtimeStart == 0) return 0;
+  return CountThreads([](DWORD id) {
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+    if (thread == nullptr) return false;
+    const bool ours = StartAddress(thread) == runtimeStart;
+    CloseHandle(thread);
+    return ours;
+  });
 }
 
 namespace {

@@ -13,6 +13,11 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 // Threads of this process, or those of them for which counted(id) holds.
 int CountThreads(bool (*counted)(DWORD threadId) = nullptr);
 
+// Threads of this process started through the C runtime, as the library
+// starts its own (and std::thread does). The system's pool workers come and
+// go on their own schedule; they are not counted.
+int CountRuntimeThreads();
+
 // The visible or hidden top-level window of this process with that title.
 HWND FindOwnWindow(const char* title);
 

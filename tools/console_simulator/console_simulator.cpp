@@ -149,13 +149,14 @@ class Console {
     if (!BuildImage(options_, &image_)) return 1;
     udp_ = OpenUdp(options_.port);
     if (!udp_) return 1;
-    if (options_.fault != Fault::Refuse) {
+    if (options_.fault != Fault::Refuse && options_.listenAfterSeconds <= 0) {
       listener_ = OpenListener(options_.port);
       if (!listener_) return 1;
     }
     Log("ready: port %d, fault %s, image %zu bytes%s", options_.port, FaultName(options_.fault), image_.size(),
         listener_ ? "" : ", no TCP listener");
     while (!Over()) {
+      ListenWhenStarted();
       fd_set readable;
       FD_ZERO(&readable);
       FD_SET(udp_.get(), &readable);
@@ -218,6 +219,15 @@ class Console {
     sendto(udp_.get(), reinterpret_cast<const char*>(reply), length, 0, reinterpret_cast<const sockaddr*>(&sender),
            sizeof(sender));
     Log("  replied %s", Hex(reply, length).c_str());
+    if (listenAtMs_ == 0) listenAtMs_ = ElapsedMs() + options_.listenAfterSeconds * 1000;
+  }
+
+  // A console still starting opens its image server a while after it first
+  // answered discovery.
+  void ListenWhenStarted() {
+    if (listener_ || options_.fault == Fault::Refuse || listenAtMs_ == 0 || ElapsedMs() < listenAtMs_) return;
+    listener_ = OpenListener(options_.port);
+    Log(listener_ ? "image server listening now" : "image server could not listen");
   }
 
   void ServeConnection() {
@@ -298,6 +308,7 @@ class Console {
   std::vector<uint8_t> image_;
   Os::UniqueSocket udp_;
   Os::UniqueSocket listener_;
+  double listenAtMs_ = 0;
   int served_ = 0;
 };
 

@@ -19,7 +19,7 @@ const struct {
 void PrintUsage() {
   std::fprintf(stderr,
                "usage: console_simulator [--port N] [--module PATH] [--fault MODE] [--log FILE]\n"
-               "                         [--exit-after IMAGES] [--lifetime SECONDS]\n"
+               "                         [--exit-after IMAGES] [--lifetime SECONDS] [--listen-after SECONDS]\n"
                "modes:");
   for (const auto& entry : kFaults) std::fprintf(stderr, " %s", entry.name);
   std::fprintf(stderr, "\n");
@@ -52,6 +52,8 @@ bool ParseSimulatorOptions(int argc, char** argv, SimulatorOptions* options) {
       options->exitAfterImages = std::atoi(value.c_str());
     } else if (arg == "--lifetime") {
       options->lifetimeSeconds = std::atof(value.c_str());
+    } else if (arg == "--listen-after") {
+      options->listenAfterSeconds = std::atof(value.c_str());
     } else if (arg == "--fault") {
       bool known = false;
       for (const auto& entry : kFaults) {

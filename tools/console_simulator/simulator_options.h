@@ -26,6 +26,9 @@ struct SimulatorOptions {
   std::string logPath;
   int exitAfterImages = 0;  // 0: no limit
   double lifetimeSeconds = 120;
+  // A console still starting: its image server listens only this long after
+  // its first discovery reply (0: at once).
+  double listenAfterSeconds = 0;
 };
 
 // Parses the command line; prints usage and returns false when it is wrong.
