@@ -17,6 +17,7 @@
 #include "os/oslogmanager.h"
 #include "os/osthreadname.h"
 #include "os/ostrap.h"
+#include "os/win32/debughelp.h"
 
 namespace {
 
@@ -155,6 +156,15 @@ int SleepThenExit() {
   return 7;
 }
 
+// 0 when the debug help library loads, and from the system folder.
+int DebugHelpFolder() {
+  wchar_t loaded[MAX_PATH] = L"";
+  wchar_t system[MAX_PATH] = L"";
+  if (Os::LoadDebugHelp()) GetModuleFileNameW(GetModuleHandleW(L"dbghelp.dll"), loaded, MAX_PATH);
+  GetSystemDirectoryW(system, MAX_PATH);
+  return _wcsicmp(loaded, (std::wstring(system) + L"\\dbghelp.dll").c_str()) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 const std::vector<ChildMode>& ChildModes() {
@@ -167,6 +177,7 @@ const std::vector<ChildMode>& ChildModes() {
       {"echo-command-line", EchoCommandLine},
       {"sleep", SleepThenExit},
       {"first-use-race", FirstUseRace},
+      {"debug-help-folder", DebugHelpFolder},
   };
   return modes;
 }
