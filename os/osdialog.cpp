@@ -1,6 +1,5 @@
 #include "os/osdialog.h"
 
-#include <cwctype>
 #include <string>
 
 #include <windows.h>
@@ -30,16 +29,6 @@ std::wstring FolderOf(HMODULE module) {
   }
   size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-// "C:\..." or "\\server\...": a folder that does not depend on the current one.
-bool IsAbsoluteFolder(const std::wstring& folder) {
-  if (folder.size() >= 3 && iswalpha(folder[0]) && folder[1] == L':' &&
-      (folder[2] == L'\\' || folder[2] == L'/')) {
-    return true;
-  }
-  return folder.size() >= 3 && (folder[0] == L'\\' || folder[0] == L'/') &&
-         (folder[1] == L'\\' || folder[1] == L'/');
 }
 
 bool IsFileIn(const std::wstring& folder, std::wstring* path) {
@@ -76,21 +65,6 @@ std::wstring FindDialogProgram() {
   HMODULE library = ThisModule();
   if (library != nullptr && IsFileIn(FolderOf(library), &path)) return path;
   if (IsFileIn(FolderOf(nullptr), &path)) return path;
-  DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
-  if (size == 0) return std::wstring();
-  std::wstring folders(size, L'\0');
-  folders.resize(GetEnvironmentVariableW(L"PATH", &folders[0], size));
-  size_t start = 0;
-  while (start <= folders.size()) {
-    size_t end = folders.find(L';', start);
-    if (end == std::wstring::npos) end = folders.size();
-    std::wstring folder = folders.substr(start, end - start);
-    if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') {
-      folder = folder.substr(1, folder.size() - 2);
-    }
-    if (IsAbsoluteFolder(folder) && IsFileIn(folder, &path)) return path;
-    start = end + 1;
-  }
   return std::wstring();
 }
 
@@ -136,7 +110,7 @@ int DefaultShowDialog(const wchar_t* message, const wchar_t* caption, int icon, 
   std::wstring path = FindDialogProgram();
   if (path.empty()) {
     std::wstring line = std::wstring(L"Dialog program ") + kDialogProgram +
-                        L".exe not found beside the library, beside the host or on PATH; "
+                        L".exe not found beside the library or beside the host; "
                         L"showing a plain warning box\n";
     if (!DebugOutput(line.c_str())) OutputDebugStringW(line.c_str());
     ShowWarningBox(caption, message);

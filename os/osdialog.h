@@ -34,10 +34,9 @@ extern ShowWarningBoxHook ShowWarningBox;
 constexpr const wchar_t* kDialogProgram = L"durururu-dir32-udezar";
 
 // The dialog program's full path: beside the module holding this code (the
-// library), then beside the host executable, then in the absolute PATH
-// folders. Never the current folder, and no relative PATH entry, so that a
-// file of that name where the host happens to run is not started. Empty when
-// none exists.
+// library), else beside the host executable. Never the current folder nor a
+// PATH folder, which a less trusted user may be able to write to. Empty when
+// neither holds it.
 std::wstring FindDialogProgram();
 
 bool DefaultDebugOutput(const wchar_t* text);

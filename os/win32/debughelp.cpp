@@ -20,35 +20,16 @@ void Resolve(HMODULE library, const char* name, Function* slot) {
   *slot = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
 
-bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-HMODULE LoadIfPresent(const std::wstring& path) {
-  return FileExists(path) ? LoadLibraryW(path.c_str()) : nullptr;
-}
-
-// An application-local redirection (a ".local" file next to the executable)
-// means the system's own search must decide; otherwise an installed copy of
-// the Debugging Tools is preferred over the system's.
-HMODULE LoadLibraryInSearchOrder() {
-  HMODULE library = nullptr;
-  std::unique_ptr<wchar_t[]> exePath(new wchar_t[4096]);
-  DWORD length = GetModuleFileNameW(nullptr, exePath.get(), 4096);
-  if (length > 0 && length < 4096 &&
-      !FileExists(std::wstring(exePath.get(), length) + L".local")) {
-    wchar_t programFiles[MAX_PATH];
-    DWORD found = GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
-    if (found > 0 && found < MAX_PATH) {
-      std::wstring base(programFiles, found);
-      library = LoadIfPresent(base + L"\\Debugging Tools for Windows\\dbghelp.dll");
-      if (library == nullptr) {
-        library = LoadIfPresent(base + L"\\Debugging Tools for Windows 64-Bit\\dbghelp.dll");
-      }
-    }
-  }
-  if (library == nullptr) library = LoadLibraryA("dbghelp.dll");
-  return library;
+// By full path from the system folder: a bare name would search the
+// application's folder and the current one first, where anyone may have put
+// a dbghelp.dll. The altered search resolves its own imports from there too.
+// (LOAD_LIBRARY_SEARCH_SYSTEM32 is missing on a Windows 7 without updates.)
+HMODULE LoadFromSystemFolder() {
+  wchar_t folder[MAX_PATH];
+  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  std::wstring path = std::wstring(folder, length) + L"\\dbghelp.dll";
+  return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 bool ResolveEntries(HMODULE library, DebugHelp* e) {
@@ -85,7 +66,7 @@ const DebugHelp& DebugHelpEntries() { return gEntries; }
 bool LoadDebugHelp() {
   Key key(DebugHelpLock());
   if (gLibrary != nullptr) return true;
-  UniqueLibrary library(LoadLibraryInSearchOrder());
+  UniqueLibrary library(LoadFromSystemFolder());
   if (!library) return false;
   DebugHelp entries{};
   if (!ResolveEntries(library.get(), &entries)) return false;

@@ -35,7 +35,8 @@ CriticalSection& DebugHelpLock();
 // process. Call only while holding DebugHelpLock.
 const DebugHelp& DebugHelpEntries();
 
-// Loads and initialises the library once; true when it is ready.
+// Loads the library from the system folder and initialises it, once; true when
+// it is ready.
 bool LoadDebugHelp();
 // Registers every module of the process with the symbol handler; true when at
 // least one module was processed.

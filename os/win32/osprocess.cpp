@@ -156,11 +156,15 @@ std::wstring Process::GetProcessName(uint32_t pid) {
 std::wstring Process::GetCurrentProcessName() { return GetProcessName(GetCurrentProcessId()); }
 
 std::wstring Process::QuoteArgument(const std::wstring& s) {
-  std::wstring quoted = s;
-  for (size_t at = quoted.find(L'"'); at != std::wstring::npos; at = quoted.find(L'"', at + 2)) {
-    quoted.insert(at, 1, L'\\');
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;  // the run just written, which a quote after it would halve
+  for (wchar_t c : s) {
+    if (c == L'"') quoted.append(backslashes + 1, L'\\');
+    backslashes = c == L'\\' ? backslashes + 1 : 0;
+    quoted += c;
   }
-  return L"\"" + quoted + L"\"";
+  quoted.append(backslashes, L'\\');
+  return quoted + L"\"";
 }
 
 }  // namespace Os

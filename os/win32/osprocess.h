@@ -44,7 +44,9 @@ class Process {
   // The base name of the process's main module; empty on any failure.
   static std::wstring GetProcessName(uint32_t pid);
   static std::wstring GetCurrentProcessName();
-  // Encloses s in double quotes, a backslash before each quote inside.
+  // Encloses s in double quotes so that CommandLineToArgvW and the C runtime
+  // read back exactly s: n backslashes before a quote of s become 2n+1 and
+  // the quote, n before the closing quote become 2n, any others stay.
   static std::wstring QuoteArgument(const std::wstring& s);
 
  private:

@@ -18,6 +18,7 @@
 #include "os/oslogmanager.h"
 #include "os/osthreadname.h"
 #include "os/ostrap.h"
+#include "os/win32/debughelp.h"
 
 namespace {
 
@@ -178,6 +179,15 @@ int SleepThenExit() {
   return 7;
 }
 
+// 0 when the debug help library loads, and from the system folder.
+int DebugHelpFolder() {
+  wchar_t loaded[MAX_PATH] = L"";
+  wchar_t system[MAX_PATH] = L"";
+  if (Os::LoadDebugHelp()) GetModuleFileNameW(GetModuleHandleW(L"dbghelp.dll"), loaded, MAX_PATH);
+  GetSystemDirectoryW(system, MAX_PATH);
+  return _wcsicmp(loaded, (std::wstring(system) + L"\\dbghelp.dll").c_str()) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 const std::vector<ChildMode>& ChildModes() {
@@ -192,6 +202,7 @@ const std::vector<ChildMode>& ChildModes() {
       {"first-use-race", FirstUseRace},
       {"append-lines", AppendLines},
       {"has-log-file", HasLogFile},
+      {"debug-help-folder", DebugHelpFolder},
   };
   return modes;
 }

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -94,7 +95,15 @@ TEST(Process, NamesAndQuoting) {
   EXPECT_EQ(Process::QuoteArgument(L""), L"\"\"");
   EXPECT_EQ(Process::QuoteArgument(L"plain"), L"\"plain\"");
   EXPECT_EQ(Process::QuoteArgument(L"a\"b"), L"\"a\\\"b\"");
-  EXPECT_EQ(Process::QuoteArgument(L"\"\"\\"), L"\"\\\"\\\"\\\"");
+  EXPECT_EQ(Process::QuoteArgument(L"\"\"\\"), L"\"\\\"\\\"\\\\\"");
+  // Windows' own splitting gives back each text whole, and nothing after it.
+  for (const wchar_t* text : {L"C:\\dir\\", L"a\\\"b", L"\\\\server\\share\\\"", L"\"quoted\" --option",
+                              L"two\\\\", L"x\" -y=\"", L"", L"a\\b c"}) {
+    int count = 0;
+    wchar_t** split = CommandLineToArgvW((L"p " + Process::QuoteArgument(text) + L" -next").c_str(), &count);
+    EXPECT_TRUE(count == 3 && split[1] == std::wstring(text) && split[2] == std::wstring(L"-next")) << text;
+    LocalFree(split);
+  }
 }
 
 class RegistryTest : public testing::Test {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "os/osstacktrace.h"
 #include "os/win32/debughelp.h"
 
@@ -23,6 +24,18 @@ TEST(StackTrace, NamesAFunctionOfOurs) {
   EXPECT_EQ(text.rfind("[0x", 0), 0u) << text;
   EXPECT_LT(text.find("CurrentStackText"), text.find("NamedFrameOfOurs")) << text;
   EXPECT_EQ(text.rfind("[0x", 0), 0u) << text;
+}
+
+// A dbghelp.dll beside the executable, with a .local file asking for the
+// executable's own copies, is not the one loaded.
+TEST(StackTrace, DebugHelpComesFromTheSystemFolderOnly) {
+  std::wstring exe = OwnExecutablePath();
+  std::wstring folder = exe.substr(0, exe.find_last_of(L'\\') + 1);
+  ASSERT_TRUE(CopyFileW((folder + L"processor_module.dll").c_str(), (folder + L"dbghelp.dll").c_str(), FALSE));
+  CloseHandle(CreateFileW((exe + L".local").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  EXPECT_EQ(RunChild("debug-help-folder").exitCode, 0u);
+  DeleteFileW((folder + L"dbghelp.dll").c_str());
+  DeleteFileW((exe + L".local").c_str());
 }
 
 TEST(StackTrace, CapacityOneKeepsTheInnermostFrame) {

@@ -120,14 +120,18 @@ TEST_F(ShowDialogTest, WithoutButtonZeroReturnsTheDefaultWithoutWaiting) {
   EXPECT_EQ(Lines(record_.Read())[0], "arguments=-icon=1 -default=5 -escape=0 -message=\"info\"");
 }
 
-TEST_F(ShowDialogTest, AValueEndingInABackslashKeepsIt) {
+// Each text comes back whole, as message and as button: nothing is lost or
+// taken for an option.
+TEST_F(ShowDialogTest, BackslashesAndQuotesReachTheProgramUnchanged) {
   ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "1");
-  EXPECT_EQ(Os::ShowDialog(L"C:\\folder\\", L"D:\\", 1, 0, 2, L"Keep", L"Skip\\", nullptr,
-                           nullptr, false, nullptr),
-            1);
-  std::string record = record_.Read();
-  EXPECT_NE(record.find("\nmessage=C:\\folder\\\ncaption=D:\\\n"), std::string::npos) << record;
-  EXPECT_NE(record.find("\nbutton1=Skip\\\n"), std::string::npos) << record;
+  for (std::string text : {"C:\\folder\\", "D:\\", "a\\\"b", "\\\\server\\share\\\"",
+                           "\"quoted\" --option", "x\" -button3=\"injected", "two\\\\"}) {
+    DeleteFileW(record_.Path().c_str());
+    std::wstring wide(text.begin(), text.end());
+    EXPECT_EQ(Os::ShowDialog(wide.c_str(), L"c", 1, 0, 2, L"Keep", wide.c_str(), nullptr, nullptr, false, nullptr), 1);
+    std::string expected = "\nmessage=" + text + "\ncaption=c\nbutton0=Keep\nbutton1=" + text + "\ndontask=0\n";
+    EXPECT_NE(record_.Read().find(expected), std::string::npos) << record_.Read();
+  }
 }
 
 uint32_t DialogProgramExitCode(const wchar_t* arguments) {
@@ -141,6 +145,7 @@ TEST_F(ShowDialogTest, AnUnparseableCommandLineExitsWithTheEscapeIndexOrSeven) {
   ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "0");  // no message box about the fault
   EXPECT_EQ(DialogProgramExitCode(L"-icon=1 -default=0 -escape=2 -message=\"open"), 2u);
   EXPECT_EQ(DialogProgramExitCode(L"-icon=1 -bogus"), 7u);
+  EXPECT_EQ(DialogProgramExitCode(L"-escape=1 -message=\"dir\\\""), 1u);  // the quote is literal
 }
 
 // Moves the dialog program away for the life of the object.
@@ -184,9 +189,9 @@ bool RecordDebugOutput(const wchar_t* text) {
 }
 
 // The real program hidden, a working copy of it planted in the current
-// folder and reachable through relative and empty PATH entries: it must not
-// start. The same copy on an absolute PATH entry does.
-TEST_F(ShowDialogTest, APlantedProgramInTheCurrentFolderIsNeverStarted) {
+// folder and reachable through relative, empty and absolute PATH entries: it
+// must not start.
+TEST_F(ShowDialogTest, APlantedProgramInTheCurrentFolderOrOnPathIsNeverStarted) {
   ProgramHidden hidden;
   ASSERT_TRUE(hidden.Moved());
   wchar_t temp[MAX_PATH];
@@ -215,9 +220,9 @@ TEST_F(ShowDialogTest, APlantedProgramInTheCurrentFolderIsNeverStarted) {
   {
     std::string absolute(folder.begin(), folder.end());
     ScopedEnvironment onPath("PATH", (absolute + ";" + path).c_str());
-    EXPECT_EQ(Os::ShowDialog(L"m", L"c", 3, 0, 2, L"Ok", L"No", nullptr, nullptr, false, nullptr), 1);
-    EXPECT_EQ(gWarningBox.calls, 1);
-    EXPECT_NE(record_.Read().find("message=m\n"), std::string::npos) << record_.Read();
+    EXPECT_EQ(Os::ShowDialog(L"m", L"c", 3, 0, 2, L"Ok", L"No", nullptr, nullptr, false, nullptr), 2);
+    EXPECT_EQ(gWarningBox.calls, 2);
+    EXPECT_EQ(record_.Read(), "");
   }
   SetCurrentDirectoryW(previousFolder);
   DeleteFileW(decoy.c_str());

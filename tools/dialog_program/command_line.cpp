@@ -1,64 +1,49 @@
 #include "command_line.h"
 
-#include <cwchar>
 #include <cwctype>
 
 namespace {
 
-class Reader {
- public:
-  explicit Reader(const std::wstring& text) : text_(text) {}
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
-  bool AtEnd() const { return pos_ >= text_.size(); }
-  void SkipSpace() {
-    while (!AtEnd() && std::iswspace(text_[pos_])) ++pos_;
-  }
-  // The option name after "-", up to "=" or white space.
-  std::wstring ReadName() {
-    size_t begin = pos_;
-    while (!AtEnd() && text_[pos_] != L'=' && !std::iswspace(text_[pos_])) ++pos_;
-    return text_.substr(begin, pos_ - begin);
-  }
-  bool Take(wchar_t c) {
-    if (AtEnd() || text_[pos_] != c) return false;
-    ++pos_;
-    return true;
-  }
-  bool ReadValue(std::wstring* value, std::wstring* error) {
-    value->clear();
-    if (!Take(L'"')) {
-      while (!AtEnd() && !std::iswspace(text_[pos_])) value->push_back(text_[pos_++]);
-      return true;
-    }
-    while (!AtEnd()) {
-      wchar_t c = text_[pos_++];
-      if (c == L'"') return true;
-      if (c == L'\\' && !AtEnd() && text_[pos_] == L'"') {
-        if (ClosesValue(pos_ + 1)) {
-          value->push_back(c);
-          ++pos_;
-          return true;
+// Splits the argument text by the rules of CommandLineToArgvW and the C
+// runtime, which the framework quotes for: 2n backslashes and a quote are n
+// backslashes and a quote that opens or closes, 2n+1 backslashes and a quote
+// are n backslashes and a literal quote, other backslashes stay as they are.
+class Splitter {
+ public:
+  explicit Splitter(const std::wstring& text) : text_(text) {}
+
+  // The next argument; false at the end of the text, or with error set when
+  // a quote is left open.
+  bool Next(std::wstring* argument, std::wstring* error) {
+    while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
+    if (pos_ == text_.size()) return false;
+    argument->clear();
+    bool quoted = false;
+    while (pos_ < text_.size() && (quoted || !IsBlank(text_[pos_]))) {
+      size_t backslashes = 0;
+      for (; pos_ < text_.size() && text_[pos_] == L'\\'; ++pos_) ++backslashes;
+      if (pos_ < text_.size() && text_[pos_] == L'"') {
+        argument->append(backslashes / 2, L'\\');
+        if (backslashes % 2 == 1) {
+          argument->push_back(L'"');
+        } else {
+          quoted = !quoted;
         }
-        c = text_[pos_++];
+        ++pos_;
+      } else if (backslashes > 0) {
+        argument->append(backslashes, L'\\');
+      } else {
+        argument->push_back(text_[pos_++]);
       }
-      value->push_back(c);
     }
+    if (!quoted) return true;
     *error = L"unterminated quoted value";
     return false;
   }
 
  private:
-  // The quoting backslashes every quote and doubles no backslash, so a
-  // value's own final backslash also comes out as \". Where that ends the
-  // text or stands before the next option, the quote closes the value.
-  bool ClosesValue(size_t next) const {
-    if (next == text_.size()) return true;
-    for (const wchar_t* option : {L" -caption=", L" -button", L" -dontask"}) {
-      if (text_.compare(next, std::wcslen(option), option) == 0) return true;
-    }
-    return false;
-  }
-
   const std::wstring& text_;
   size_t pos_ = 0;
 };
@@ -80,23 +65,23 @@ std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments,
                                                   ParseFailure* failure) {
   DialogRequest request;
   std::wstring* error = &failure->error;
-  Reader reader(arguments);
-  for (reader.SkipSpace(); !reader.AtEnd(); reader.SkipSpace()) {
-    if (!reader.Take(L'-')) {
+  Splitter splitter(arguments);
+  for (std::wstring argument; splitter.Next(&argument, error);) {
+    if (argument.empty() || argument[0] != L'-') {
       *error = L"expected an option beginning with -";
       return std::nullopt;
     }
-    std::wstring name = reader.ReadName();
-    if (name == L"dontask") {
-      request.offerDontAsk = true;
-      continue;
-    }
-    std::wstring value;
-    if (!reader.Take(L'=')) {
+    size_t equals = argument.find(L'=');
+    std::wstring name = argument.substr(1, equals == std::wstring::npos ? std::wstring::npos : equals - 1);
+    if (equals == std::wstring::npos) {
+      if (name == L"dontask") {
+        request.offerDontAsk = true;
+        continue;
+      }
       *error = L"option -" + name + L" needs a value";
       return std::nullopt;
     }
-    if (!reader.ReadValue(&value, error)) return std::nullopt;
+    std::wstring value = argument.substr(equals + 1);
 
     int* number = name == L"icon"      ? &request.icon
                   : name == L"default" ? &request.defaultButton
@@ -120,6 +105,7 @@ std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments,
       return std::nullopt;
     }
   }
+  if (!error->empty()) return std::nullopt;
   return request;
 }
 

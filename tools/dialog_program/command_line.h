@@ -27,10 +27,10 @@ struct ParseFailure {
 
 // Parses the argument text (the command line without the program name):
 // -icon=N -default=N -escape=N -message="..." -caption="..." -button0..3="..."
-// -dontask. Values may be quoted, with \" standing for a double quote inside,
-// except at the end of the text or before the next option, where it is a
-// final backslash and the closing quote. Returns nothing and fills failure on
-// malformed input.
+// -dontask, split into arguments by the rules of CommandLineToArgvW (as
+// Os::Process::QuoteArgument writes them): values may be quoted, \" is a
+// literal quote and backslashes before a quote are halved. Returns nothing
+// and fills failure on malformed input, such as a quote left open.
 std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments,
                                                   ParseFailure* failure);
 
