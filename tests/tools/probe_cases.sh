@@ -28,6 +28,7 @@ cut ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image [0-9]+ bytes: not a 
 stall ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image transfer stalled after [0-9]+ bytes$
 oversize ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image transfer exceeded 11534336 bytes, more than the loader accepts$
 not-dll ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image 110592 bytes: not a Windows DLL$
+many-exports ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image 105[0-9]{5} bytes, i386, 15 of 16 entry points$ ; ^missing: ChangeUserNum$
 none ; processor_module.dll ; --timeout-ms 0 ; 2
 none ; processor_module_missing_entry.dll ; --fetch --json ; 1 ; REPLY ; ^\{"event":"image","bytes":[0-9]+,"machine":"(i386|x86-64)","entry_points":15,"of":16\}$ ; ^\{"event":"missing","names":\["DisconnectFromNode"\]\}$
 silent ; processor_module.dll ; --json ; 1 ; ^\{"event":"no_answer","port":PORT,"timeout_ms":1000\}$

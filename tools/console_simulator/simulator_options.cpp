@@ -13,6 +13,8 @@ const struct {
     {Fault::ShortReply, "short-reply"}, {Fault::LongReply, "long-reply"}, {Fault::CloseAtOnce, "close-at-once"},
     {Fault::Refuse, "refuse"},      {Fault::Cut, "cut"},         {Fault::Stall, "stall"},
     {Fault::Oversize, "oversize"},  {Fault::NotDll, "not-dll"},
+    {Fault::Trickle, "trickle"},
+    {Fault::ManyExports, "many-exports"},
 };
 
 void PrintUsage() {

@@ -16,6 +16,8 @@ enum class Fault {
   Stall,        // stops sending halfway through the image, keeps the connection
   Oversize,     // serves more than the loader may hold
   NotDll,       // serves bytes that are no Windows library
+  Trickle,      // serves the image a few bytes at a time, never pausing long enough to stall
+  ManyExports,  // serves a DLL of 10.5 MB that is almost all export name table (many_exports_image.h)
 };
 
 struct SimulatorOptions {
