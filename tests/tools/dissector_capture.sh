@@ -3,7 +3,8 @@
 # on lo while the console simulator serves the processor module to the
 # sample host, then a console answering with three bytes to ixa_probe, then
 # a console on another port than the dissector's preference (its heuristic)
-# answering ixa_probe.
+# answering ixa_probe, then a console serving ixa_probe more than the
+# loader's limit.
 # Runs in the bin folder inside scripts/sandbox.sh.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -25,9 +26,10 @@ fail() {
   exit 1
 }
 
-# Waits, bounded, until the file holds the text.
+# Waits, bounded, until the file holds the text (for at most $3 tenths of a
+# second, by default 100).
 wait_for() {
-  for _ in $(seq 100); do
+  for _ in $(seq "${3:-100}"); do
     grep -q "$2" "$1" 2>/dev/null && return 0
     sleep 0.1
   done
@@ -63,6 +65,13 @@ start_simulator "$other_port"
 "$run" ixa_probe.exe --port "$other_port" --timeout-ms 1000 >/dev/null 2>&1 || true
 kill "$simulator" 2>/dev/null || true
 wait "$simulator" 2>/dev/null || true
+start_simulator "$port" --fault oversize --exit-after 1
+"$run" ixa_probe.exe --port "$port" --timeout-ms 1000 --fetch >/dev/null 2>&1 || true
+wait "$simulator" || true
+# Stopped, tcpdump drops what it has not written yet: a last datagram, which
+# no dissector takes, shows that it has caught up with the 11 MB burst.
+printf 'end of capture' >"/dev/udp/127.0.0.1/$other_port"
+wait_for "$capture" "end of capture" 600 || fail "tcpdump did not write the whole capture"
 kill -INT "$tcpdump_pid"
 wait "$tcpdump_pid" || true
 tcpdump_pid=
@@ -76,11 +85,15 @@ echo "$summary"
 image_size=$(stat -c %s processor_module.dll)
 failures=0
 for expected in "IXADISC Discovery request" "IXADISC Discovery reply" "IXADISC Malformed discovery datagram (3 bytes)" \
-  "IXAIMAGE Image request" "IXAIMAGE Image, $image_size bytes"; do
+  "IXAIMAGE Image request" "IXAIMAGE Image, $image_size bytes" \
+  "IXAIMAGE Image, 11534336 bytes, cut at the loader's limit"; do
   grep -qxF "$expected" <<<"$summary" || { echo "missing: $expected" >&2; failures=$((failures + 1)); }
 done
-[ "$(decode -Y ixaimage.length -T fields -e ixaimage.length)" = "$image_size" ] ||
+[ "$(decode -Y "ixaimage.length && !ixaimage.too_large" -T fields -e ixaimage.length)" = "$image_size" ] ||
   { echo "ixaimage.length is not $image_size" >&2; failures=$((failures + 1)); }
+# The oversized stream, held no further than the limit.
+[ "$(decode -Y ixaimage.too_large -T fields -e ixaimage.length)" = 11534336 ] ||
+  { echo "the oversized image is not cut at 11534336 bytes and flagged" >&2; failures=$((failures + 1)); }
 [ "$(decode -Y ixadisc.malformed -T fields -e frame.number | wc -l)" = 1 ] ||
   { echo "not exactly one datagram flagged malformed" >&2; failures=$((failures + 1)); }
 # The other port, by the heuristic alone: request and reply, each naming

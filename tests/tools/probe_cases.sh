@@ -28,6 +28,8 @@ cut ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image [0-9]+ bytes: not a 
 stall ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image transfer stalled after [0-9]+ bytes$
 oversize ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image transfer exceeded 11534336 bytes, more than the loader accepts$
 not-dll ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image 110592 bytes: not a Windows DLL$
+trickle ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image transfer too slow: [1-9][0-9]* bytes in 12000 ms$
+many-exports ; processor_module.dll ; --fetch ; 1 ; CONSOLE ; ^image 105[0-9]{5} bytes, i386, 15 of 16 entry points$ ; ^missing: ChangeUserNum$
 none ; processor_module.dll ; --timeout-ms 0 ; 2
 none ; processor_module_missing_entry.dll ; --fetch --json ; 1 ; REPLY ; ^\{"event":"image","bytes":[0-9]+,"machine":"(i386|x86-64)","entry_points":15,"of":16\}$ ; ^\{"event":"missing","names":\["DisconnectFromNode"\]\}$
 silent ; processor_module.dll ; --json ; 1 ; ^\{"event":"no_answer","port":PORT,"timeout_ms":1000\}$
@@ -36,7 +38,8 @@ refuse ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"socket_
 stall ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"stalled","bytes":[0-9]+\}$
 oversize ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"too_large","limit":11534336\}$
 not-dll ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"not_a_dll","bytes":110592\}$
-none ; processor_module.dll ; --help ; 0 ; ^usage: ixa_probe \[--port N\] \[--timeout-ms N\] \[--fetch\] \[--json\]$ ; --help ; --port ; --timeout-ms ; --fetch ; --json ; --help ; --version ; ^exit code: ; entry points
+trickle ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"too_slow","bytes":[1-9][0-9]*,"limit_ms":12000\}$
+none ; processor_module.dll ; --help ; 0 ; ^usage: ixa_probe \[--port N\] \[--timeout-ms N\] \[--fetch\] \[--json\]$ ; --help ; --port ; --timeout-ms ; 12 times ; --fetch ; --json ; --help ; --version ; ^exit code: ; entry points
 none ; processor_module.dll ; --version ; 0 ; ^ixa_probe [0-9]+\.[0-9]+\.[0-9]+$
 EOF
 )

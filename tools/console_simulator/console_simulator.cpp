@@ -7,6 +7,7 @@
 
 #include <share.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -16,12 +17,13 @@
 
 #include "loader/console_protocol.h"
 #include "os/win32/unique_socket.h"
+#include "tools/console_simulator/many_exports_image.h"
+#include "tools/console_simulator/simulator_options.h"
 
 using Ixa::kDiscoveryReply;
 using Ixa::kDiscoveryRequest;
 using Ixa::kImageBufferSize;
 using Ixa::kImageRequest;
-#include "tools/console_simulator/simulator_options.h"
 
 namespace {
 
@@ -31,6 +33,10 @@ constexpr int kPollMs = 100;
 constexpr DWORD kRequestWaitMs = 5000;
 constexpr int kSendChunk = 1 << 20;
 constexpr DWORD kSendTimeoutMs = 2000;
+// Pauses far below the probe's idle limit in its tests (1 s), and far too
+// slow a pace to finish an image: 640 bytes a second.
+constexpr int kTricklePiece = 64;
+constexpr int kTricklePauseMs = 100;
 
 LARGE_INTEGER gFrequency;
 LARGE_INTEGER gStart;
@@ -91,6 +97,10 @@ bool BuildImage(const SimulatorOptions& options, std::vector<uint8_t>* image) {
   if (options.fault == Fault::NotDll) {
     static const char kText[] = "This is a lighting show file, not a Windows library.\r\n";
     for (int i = 0; i < 2048; ++i) image->insert(image->end(), kText, kText + sizeof(kText) - 1);
+    return true;
+  }
+  if (options.fault == Fault::ManyExports) {
+    *image = ManyExportsImage();
     return true;
   }
   if (!ReadFileBytes(options.module, image)) {
@@ -268,7 +278,7 @@ class Console {
       default:
         break;
     }
-    size_t sent = Send(connection.get(), total);
+    size_t sent = options_.fault == Fault::Trickle ? Trickle(connection.get()) : Send(connection.get(), total);
     if (options_.fault == Fault::Stall && sent == total) {
       Log("  sent %zu of %zu bytes, stalling", sent, image_.size());
       StallUntilClosed(connection.get());
@@ -288,6 +298,21 @@ class Console {
         Log("  send failed, error %d", WSAGetLastError());
         break;
       }
+      sent += static_cast<size_t>(count);
+    }
+    return sent;
+  }
+
+  // A piece after each pause, until the image is out or the peer has gone
+  // (its close ends a pause at once).
+  size_t Trickle(SOCKET connection) {
+    size_t sent = 0;
+    while (sent < image_.size() && !Over()) {
+      char byte;
+      if (WaitReadable(connection, kTricklePauseMs) && recv(connection, &byte, 1, 0) <= 0) break;
+      const int piece = static_cast<int>(std::min<size_t>(kTricklePiece, image_.size() - sent));
+      const int count = send(connection, reinterpret_cast<const char*>(image_.data() + sent), piece, 0);
+      if (count <= 0) break;
       sent += static_cast<size_t>(count);
     }
     return sent;

@@ -14,6 +14,8 @@ const struct {
     {Fault::Refuse, "refuse"},      {Fault::Cut, "cut"},         {Fault::Stall, "stall"},
     {Fault::Oversize, "oversize"},  {Fault::NotDll, "not-dll"},
     {Fault::JunkFirst, "junk-first"},
+    {Fault::Trickle, "trickle"},
+    {Fault::ManyExports, "many-exports"},
 };
 
 void PrintUsage() {

@@ -17,6 +17,8 @@ enum class Fault {
   Oversize,     // serves more than the loader may hold
   NotDll,       // serves bytes that are no Windows library
   JunkFirst,    // answers each request with two wrong datagrams, then the reply
+  Trickle,      // serves the image a few bytes at a time, never pausing long enough to stall
+  ManyExports,  // serves a DLL of 10.5 MB that is almost all export name table (many_exports_image.h)
 };
 
 struct SimulatorOptions {

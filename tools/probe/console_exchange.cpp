@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 #include <mswsock.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "loader/console_protocol.h"
@@ -28,6 +29,13 @@ constexpr int kDatagramBufferSize = 65536;
 
 uint32_t MsSince(Clock::time_point start) {
   return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// 0 once the deadline has passed.
+uint32_t MsUntil(Clock::time_point deadline) {
+  const Clock::time_point now = Clock::now();
+  if (now >= deadline) return 0;
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
 }
 
 timeval Timeval(uint32_t ms) { return timeval{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000}; }
@@ -65,9 +73,9 @@ int Connect(SOCKET tcp, const sockaddr_in& console, uint32_t timeoutMs) {
   return error;
 }
 
-// Receives until the console closes the connection, stalls, fails or sends
-// more than the loader would hold.
-void Receive(SOCKET tcp, uint32_t timeoutMs, Transfer* transfer) {
+// Receives until the console closes the connection, stalls, fails, sends
+// more than the loader would hold or the deadline passes.
+void Receive(SOCKET tcp, uint32_t timeoutMs, Clock::time_point deadline, Transfer* transfer) {
   std::vector<uint8_t>& image = transfer->image;
   image.resize(kImageBufferSize);
   size_t size = 0;
@@ -76,9 +84,10 @@ void Receive(SOCKET tcp, uint32_t timeoutMs, Transfer* transfer) {
       transfer->outcome = TransferOutcome::TooLarge;
       break;
     }
-    int ready = WaitReadable(tcp, timeoutMs);
+    const uint32_t wait = std::min(timeoutMs, MsUntil(deadline));
+    int ready = wait == 0 ? 0 : WaitReadable(tcp, wait);
     if (ready == 0) {
-      transfer->outcome = TransferOutcome::Stalled;
+      transfer->outcome = wait == timeoutMs ? TransferOutcome::Stalled : TransferOutcome::TooSlow;
       break;
     }
     int count = ready == SOCKET_ERROR
@@ -205,6 +214,7 @@ int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const D
 }
 
 Transfer FetchImage(const sockaddr_in& console, uint32_t timeoutMs) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(TransferDeadlineMs(timeoutMs));
   Transfer transfer;
   Os::UniqueSocket tcp(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!tcp) {
@@ -223,6 +233,7 @@ Transfer FetchImage(const sockaddr_in& console, uint32_t timeoutMs) {
     transfer.error = WSAGetLastError();
     return transfer;
   }
-  Receive(tcp.get(), timeoutMs, &transfer);
+  // The connection took at most one timeout of the twelve.
+  Receive(tcp.get(), timeoutMs, deadline, &transfer);
   return transfer;
 }

@@ -45,6 +45,7 @@ int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const D
 enum class TransferOutcome {
   Complete,       // the console closed the connection
   Stalled,        // no data for the time limit
+  TooSlow,        // still not complete at the transfer's deadline
   TooLarge,       // more than the loader's image buffer holds
   ConnectFailed,  // error says why
   Failed,         // error says why
@@ -56,7 +57,17 @@ struct Transfer {
   std::vector<uint8_t> image;  // what arrived, whatever the outcome
 };
 
+// The whole transfer, connection, request and image, ends this many times the
+// probe's timeout after it began, however the console paces its bytes: 60 s
+// at the default 5 s, in which even the largest image the loader accepts
+// arrives at 1.54 Mbit/s, a small part of any LAN (it takes under a second
+// on 100 Mbit/s). Who expects a slower link raises the timeout.
+constexpr uint32_t kTransferTimeouts = 12;
+
+inline uint32_t TransferDeadlineMs(uint32_t timeoutMs) { return kTransferTimeouts * timeoutMs; }
+
 // Asks the console for its image and receives it as the loader does: into
 // one buffer of the loader's size, complete when the console closes the
-// connection. Waits at most timeoutMs for the connection and for each piece.
+// connection. Waits at most timeoutMs for the connection and for each piece,
+// and TransferDeadlineMs(timeoutMs) for all of it.
 Transfer FetchImage(const sockaddr_in& console, uint32_t timeoutMs);

@@ -56,7 +56,7 @@ bool ReportImage(const std::vector<uint8_t>& image) {
 }
 
 // Prints how the transfer went; true when the image is complete and whole.
-bool ReportTransfer(const sockaddr_in& console, const Transfer& transfer) {
+bool ReportTransfer(const sockaddr_in& console, uint32_t timeoutMs, const Transfer& transfer) {
   switch (transfer.outcome) {
     case TransferOutcome::Complete:
       return ReportImage(transfer.image);
@@ -65,6 +65,9 @@ bool ReportTransfer(const sockaddr_in& console, const Transfer& transfer) {
       return false;
     case TransferOutcome::TooLarge:
       PrintTooLarge(kImageBufferSize);
+      return false;
+    case TransferOutcome::TooSlow:
+      PrintTooSlow(transfer.image.size(), TransferDeadlineMs(timeoutMs));
       return false;
     case TransferOutcome::ConnectFailed:
       PrintConnectFailed(inet_ntoa(console.sin_addr), ntohs(console.sin_port), transfer.error);
@@ -107,7 +110,7 @@ int Probe(uint16_t port, const ProbeOptions& options) {
     return kNotFound;
   }
   if (!options.fetch) return kFound;
-  return ReportTransfer(console, FetchImage(console, options.timeoutMs)) ? kFound : kNotFound;
+  return ReportTransfer(console, options.timeoutMs, FetchImage(console, options.timeoutMs)) ? kFound : kNotFound;
 }
 
 }  // namespace

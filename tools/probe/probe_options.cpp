@@ -38,6 +38,7 @@ void PrintProbeUsage(FILE* to) {
                "       ixa_probe --help | --version\n"
                "  --port N        discovery and transfer port (default: the stored port, or 6600)\n"
                "  --timeout-ms N  how long to listen for answers and to wait for image data (default 5000)\n"
+               "                  (the whole image transfer ends after at most 12 times as long)\n"
                "  --fetch         also fetch the image from the first console that answered and check it\n"
                "  --json          one JSON object per line for each event, with the fields of its text line\n"
                "  --help          this text\n"

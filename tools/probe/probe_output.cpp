@@ -143,6 +143,14 @@ void PrintTooLarge(size_t limit) {
   Object("too_large").Number("limit", limit).Print();
 }
 
+void PrintTooSlow(size_t bytes, unsigned limitMs) {
+  if (!gJson) {
+    std::printf("image transfer too slow: %zu bytes in %u ms\n", bytes, limitMs);
+    return;
+  }
+  Object("too_slow").Number("bytes", bytes).Number("limit_ms", limitMs).Print();
+}
+
 void PrintConnectFailed(const char* address, unsigned port, int error) {
   if (!gJson) {
     std::printf("cannot connect to %s:%u: Winsock error %d\n", address, port, error);

@@ -16,6 +16,7 @@
 //   {"event":"not_a_dll","bytes":110592}
 //   {"event":"stalled","bytes":4096}
 //   {"event":"too_large","limit":11534336}
+//   {"event":"too_slow","bytes":4096,"limit_ms":60000}
 //   {"event":"socket_error","stage":"discovery","port":6600,"winsock_error":10013}
 //   {"event":"socket_error","stage":"connect","address":"192.168.1.20","port":6600,"winsock_error":10061}
 //   {"event":"socket_error","stage":"transfer","bytes":512,"winsock_error":10054}
@@ -40,6 +41,8 @@ void PrintMissing(const std::vector<std::string>& names);
 void PrintNotADll(size_t bytes);
 void PrintStalled(size_t bytes);
 void PrintTooLarge(size_t limit);
+// The transfer's deadline passed with bytes received.
+void PrintTooSlow(size_t bytes, unsigned limitMs);
 void PrintConnectFailed(const char* address, unsigned port, int error);
 void PrintTransferFailed(size_t bytes, int error);
 void PrintNoWinsock();

@@ -7,7 +7,11 @@
 --             (the last one sent from the socket it is addressed to) and
 --             the time it took.
 --   ixaimage  TCP: the loader's "Image request", then the processor module,
---             reassembled from the whole stream up to the console's FIN.
+--             gathered from the whole stream up to the console's FIN, and
+--             no further than the loader's image limit: a stream that
+--             reaches it is shown cut there and flagged too large
+--             (ixaimage.too_large), one the capture misses bytes of is
+--             flagged incomplete (ixaimage.incomplete).
 -- Load it for one run with  tshark -X lua_script:ixaloader.lua  or
 -- wireshark -X lua_script:ixaloader.lua, or for good by copying it into the
 -- personal Lua plugins folder (Help > About > Folders).
@@ -15,8 +19,9 @@
 local DISCOVERY_REQUEST = 0x83F8B523
 local DISCOVERY_REPLY = 0x83F9B523
 local IMAGE_REQUEST = 0xFAFA000A
--- packet_info.h's value, not exported to Lua: reassemble up to the FIN.
-local DESEGMENT_UNTIL_FIN = 0x0ffffffe
+-- The loader's image buffer (kImageBufferSize): an image that fills it is
+-- refused, so no more of a stream is ever kept.
+local IMAGE_LIMIT = 11534336
 
 local VERSION = "1.2.0"
 
@@ -26,6 +31,9 @@ set_plugin_info({
 })
 
 local tcp_fin = Field.new("tcp.flags.fin")
+local tcp_stream = Field.new("tcp.stream")
+local tcp_seq = Field.new("tcp.seq")
+local tcp_len = Field.new("tcp.len")
 
 -- Discovery ------------------------------------------------------------------
 
@@ -113,8 +121,12 @@ local image_data = ProtoField.bytes("ixaimage.image", "Image")
 local image_length = ProtoField.uint32("ixaimage.length", "Image length", base.DEC)
 local image_malformed = ProtoExpert.new("ixaimage.malformed", "Malformed image request",
   expert.group.MALFORMED, expert.severity.ERROR)
+local image_too_large = ProtoExpert.new("ixaimage.too_large", "Image too large: the loader refuses it",
+  expert.group.PROTOCOL, expert.severity.ERROR)
+local image_incomplete = ProtoExpert.new("ixaimage.incomplete", "Image incomplete: the capture misses some of it",
+  expert.group.SEQUENCE, expert.severity.WARN)
 image.fields = { image_request, image_data, image_length }
-image.experts = { image_malformed }
+image.experts = { image_malformed, image_too_large, image_incomplete }
 
 -- The loader's side: four bytes, once.
 local function dissect_request(tvb, pinfo, tree)
@@ -135,26 +147,95 @@ local function dissect_request(tvb, pinfo, tree)
   return tvb:len()
 end
 
--- The console's side: the module file, ended by the console closing.
-local function dissect_image(tvb, pinfo, tree)
-  local fin = tcp_fin()
-  if not (fin and fin.value) then
-    pinfo.desegment_offset = 0
-    pinfo.desegment_len = DESEGMENT_UNTIL_FIN
-    return
+-- The console's side: the module file, ended by the console closing. Its
+-- bytes are gathered here, not by TCP's reassembly: asked to wait for the
+-- FIN, that would hold a stream that never ends without limit. Filled on the
+-- first pass: per TCP stream the image being gathered (false once it ended),
+-- and per frame the image that ends in it.
+local gathering = {}
+local ended = {}
+
+function image.init()
+  gathering, ended = {}, {}
+end
+
+local function finish(stream, frame, mark)
+  ended[frame] = { bytes = ByteArray.new(table.concat(gathering[stream].pieces), true), mark = mark }
+  gathering[stream] = false
+end
+
+-- Where a sequence number lies in the image.
+local function image_offset(gathered, seq)
+  return (seq - gathered.start) % 2^32
+end
+
+-- Takes a segment's new bytes in stream order, up to the limit. By default
+-- TCP passes on no segment it marks as retransmitted or out of order, so
+-- bytes past a gap cannot join the image: it stops growing there.
+local function gather(tvb, pinfo)
+  local stream = tcp_stream().value
+  local gathered = gathering[stream]
+  if gathered == false then return end
+  if not gathered then
+    gathered = { start = tcp_seq().value, length = 0, pieces = {} }
+    gathering[stream] = gathered
   end
-  pinfo.cols.protocol = "IXAIMAGE"
-  local root = tree:add(image, tvb())
-  if tvb:len() > 0 then root:add(image_data, tvb()) end
-  root:add(image_length, tvb:len()):set_generated()
-  pinfo.cols.info = string.format("Image, %d bytes", tvb:len())
+  local known = gathered.length - image_offset(gathered, tcp_seq().value)
+  if known < 0 then gathered.gap = true end
+  if gathered.gap or known >= tvb:len() then return end
+  local piece = tvb:raw(known, math.min(tvb:len() - known, IMAGE_LIMIT - gathered.length))
+  gathered.pieces[#gathered.pieces + 1] = piece
+  gathered.length = gathered.length + #piece
+  if gathered.length == IMAGE_LIMIT then finish(stream, pinfo.number, "too_large") end
+end
+
+local function dissect_image(tvb, pinfo)
+  if not pinfo.visited then gather(tvb, pinfo) end
   return tvb:len()
 end
+
+-- Every frame, after the other dissectors: the console's FIN ends its image
+-- (a FIN without data reaches no TCP port's dissector), which then shows in
+-- that frame.
+local image_end = Proto("ixaimage_end", "IxaLoader Image End")
+
+local function image_ends(pinfo)
+  if pinfo.visited or pinfo.src_port ~= disc.prefs.port then return end
+  local fin, stream = tcp_fin(), tcp_stream()
+  if not (fin and fin.value and stream) then return end
+  local gathered = gathering[stream.value]
+  if not gathered then return end
+  local whole = not gathered.gap and image_offset(gathered, tcp_seq().value + tcp_len().value) == gathered.length
+  finish(stream.value, pinfo.number, not whole and "incomplete" or nil)
+end
+
+function image_end.dissector(tvb, pinfo, tree)
+  image_ends(pinfo)
+  local shown = ended[pinfo.number]
+  if not shown then return end
+  local bytes = shown.bytes:tvb("Image")
+  pinfo.cols.protocol = "IXAIMAGE"
+  local root = tree:add(image, bytes())
+  if bytes:len() > 0 then root:add(image_data, bytes()) end
+  root:add(image_length, bytes:len()):set_generated()
+  local info = string.format("Image, %d bytes", bytes:len())
+  if shown.mark == "too_large" then
+    root:add_proto_expert_info(image_too_large,
+      string.format("Image reaches the loader's limit of %d bytes: the rest is not kept", IMAGE_LIMIT))
+    info = info .. ", cut at the loader's limit"
+  elseif shown.mark == "incomplete" then
+    root:add_proto_expert_info(image_incomplete)
+    info = info .. ", bytes missing from the capture"
+  end
+  pinfo.cols.info = info
+end
+
+register_postdissector(image_end)
 
 function image.dissector(tvb, pinfo, tree)
   local port = disc.prefs.port
   if pinfo.dst_port == port then return dissect_request(tvb, pinfo, tree) end
-  if pinfo.src_port == port then return dissect_image(tvb, pinfo, tree) end
+  if pinfo.src_port == port then return dissect_image(tvb, pinfo) end
   return 0
 end
 
