@@ -39,7 +39,7 @@ stall ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"stalled"
 oversize ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"too_large","limit":11534336\}$
 not-dll ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"not_a_dll","bytes":110592\}$
 trickle ; processor_module.dll ; --json --fetch ; 1 ; REPLY ; ^\{"event":"too_slow","bytes":[1-9][0-9]*,"limit_ms":12000\}$
-none ; processor_module.dll ; --help ; 0 ; ^usage: ixa_probe \[--port N\] \[--timeout-ms N\] \[--fetch\] \[--json\]$ ; --help ; --port ; --timeout-ms ; 12 times ; --fetch ; --json ; --help ; --version ; ^exit code: ; entry points
+none ; processor_module.dll ; --help ; 0 ; ^usage: ixa_probe \[--port N\] \[--timeout-ms N\] \[--fetch\] \[--json\] \[--report \[FILE\]\]$ ; --help ; --port ; --timeout-ms ; 12 times ; --fetch ; --json ; --report ; networks ; log file ; --help ; --version ; ^exit code: ; entry points
 none ; processor_module.dll ; --version ; 0 ; ^ixa_probe [0-9]+\.[0-9]+\.[0-9]+$
 EOF
 )
@@ -91,6 +91,47 @@ while IFS=$'\t' read -r -a row; do
     failures=$((failures + 1))
   fi
 done <<<"$rows"
+
+# The report, written to a file, as text and as JSON: among its lines, each
+# pattern in order (the interfaces, the settings and the log tail vary).
+report_case() {  # name arguments patterns...
+  local name=$1 arguments=$2 report=probe_report.txt verdict=ok at=0 pattern
+  shift 2
+  port=$((port + 1))
+  rm -f "$log" "$report"
+  "$run" console_simulator.exe --port "$port" --lifetime 60 --log "$log" >/dev/null 2>&1 &
+  simulator=$!
+  for _ in $(seq 100); do
+    grep -q "ready:" "$log" 2>/dev/null && break
+    sleep 0.1
+  done
+  # shellcheck disable=SC2086 # the arguments are words
+  "$run" ixa_probe.exe --port "$port" --timeout-ms 1000 $arguments --report "$report" >/dev/null 2>&1 || true
+  kill "$simulator" 2>/dev/null || true
+  wait "$simulator" 2>/dev/null || true
+  mapfile -t lines < <(tr -d '\r' <"$report" 2>/dev/null)
+  for pattern in "$@"; do
+    pattern=${pattern/#CONSOLE/$console}
+    pattern=${pattern/#REPLY/$reply}
+    while ((at < ${#lines[@]})) && ! [[ "${lines[$at]}" =~ ${pattern//PORT/$port} ]]; do at=$((at + 1)); done
+    ((at < ${#lines[@]})) || { verdict="no line matches '$pattern' in its place"; break; }
+  done
+  if [ "$verdict" = ok ]; then
+    echo "ok    report $name"
+  else
+    echo "FAIL  report $name: $verdict; it wrote:"
+    printf '        %s\n' "${lines[@]}"
+    failures=$((failures + 1))
+  fi
+  rm -f "$report"
+}
+report_case text --fetch '^report of ixa_probe [0-9]+\.[0-9]+\.[0-9]+$' '^library .*IxaLoader\.dll: version [0-9.]+$' \
+  '^windows ' '^interface lo 127\.0\.0\.1/8 broadcast 127\.255\.255\.255, up, no discovery$' \
+  '^255\.255\.255\.255 goes out: ' '^setting port: ' '^patch #1: ' '^patch #64: ' "$sent" CONSOLE \
+  '^image [0-9]+ bytes, (i386|x86-64), 16 of 16 entry points$' '^log .*IxaLoader\.log, its last [0-9]+ lines:$'
+report_case json --json '^\{"event":"report","probe_version":"[0-9.]+"\}$' \
+  '^\{"event":"interface","name":"lo","address":"127\.0\.0\.1","prefix":8,"broadcast":"127\.255\.255\.255","up":true,"discovery":false\}$' \
+  '^\{"event":"setting","name":"port",' '^\{"event":"patch_row","row":64,' "$sent_json" REPLY '^\{"event":"log","path":'
 rm -f "$log"
 echo "probe cases: $failures failed"
 [ "$failures" = 0 ]

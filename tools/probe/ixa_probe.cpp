@@ -12,6 +12,7 @@
 #include "tools/probe/console_exchange.h"
 #include "tools/probe/probe_options.h"
 #include "tools/probe/probe_output.h"
+#include "tools/probe/probe_report.h"
 #include "loader/processor_api.h"
 #include "tools/probe/stored_port.h"
 
@@ -127,17 +128,19 @@ int main(int argc, char** argv) {
     return kFound;
   }
   SetJsonOutput(options.json);
-  const uint32_t port = options.port != 0 ? options.port : StoredPort();
-  if (!IsPortNumber(port)) {
-    std::fprintf(stderr, "ixa_probe: the stored port %u is no port number; give one with --port\n", port);
+  if (!options.reportFile.empty() && std::freopen(options.reportFile.c_str(), "w", stdout) == nullptr) {
+    std::fprintf(stderr, "ixa_probe: cannot write the report to %s\n", options.reportFile.c_str());
     return kUsageError;
   }
+  if (options.report) PrintReportHead();
+  const uint32_t port = options.port != 0 ? options.port : StoredPort();
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
     PrintNoWinsock();
     return kNotFound;
   }
   const int result = Probe(static_cast<uint16_t>(port), options);
+  if (options.report) PrintReportTail();
   std::fflush(stdout);
   WSACleanup();
   return result;

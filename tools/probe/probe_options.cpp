@@ -34,20 +34,21 @@ bool Refuse(const char* format, const char* text) {
 
 void PrintProbeUsage(FILE* to) {
   std::fprintf(to,
-               "usage: ixa_probe [--port N] [--timeout-ms N] [--fetch] [--json]\n"
+               "usage: ixa_probe [--port N] [--timeout-ms N] [--fetch] [--json] [--report [FILE]]\n"
                "       ixa_probe --help | --version\n"
                "  --port N        discovery and transfer port (default: the stored port, or 6600)\n"
                "  --timeout-ms N  how long to listen for answers and to wait for image data (default 5000)\n"
                "                  (the whole image transfer ends after at most 12 times as long)\n"
                "  --fetch         also fetch the image from the first console that answered and check it\n"
                "  --json          one JSON object per line for each event, with the fields of its text line\n"
+               "  --report [FILE] a report to send to support, into FILE or to standard output: versions,\n"
+               "                  the PC's networks, the stored settings and policy, the discovery round\n"
+               "                  and the last lines of the log file\n"
                "  --help          this text\n"
                "  --version       the probe's version\n"
                "exit code: 0 a console answered (with --fetch: and served a complete image with all\n"
                "entry points), 1 otherwise, 2 for a usage error\n");
 }
-
-bool IsPortNumber(uint32_t port) { return port >= 1 && port <= 65535; }
 
 bool ParseProbeOptions(int argc, char** argv, ProbeOptions* options) {
   for (int i = 1; i < argc; ++i) {
@@ -66,6 +67,11 @@ bool ParseProbeOptions(int argc, char** argv, ProbeOptions* options) {
     }
     if (std::strcmp(arg, "--version") == 0) {
       options->version = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--report") == 0) {
+      options->report = true;
+      if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) options->reportFile = argv[++i];
       continue;
     }
     const char* value = i + 1 < argc ? argv[++i] : nullptr;

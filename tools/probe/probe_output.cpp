@@ -175,3 +175,115 @@ void PrintNoWinsock() {
   }
   Object("socket_error").Text("stage", "startup").Print();
 }
+
+namespace {
+
+const char* YesNo(bool value) { return value ? "true" : "false"; }
+
+std::string JsonList(const std::vector<std::string>& entries) {
+  std::string list;
+  for (const std::string& entry : entries) list += (list.empty() ? "" : ",") + JsonString(entry);
+  return "[" + list + "]";
+}
+
+}  // namespace
+
+void PrintReportStart(const char* probeVersion) {
+  if (!gJson) {
+    std::printf("report of ixa_probe %s\n", probeVersion);
+    return;
+  }
+  Object("report").Text("probe_version", probeVersion).Print();
+}
+
+void PrintLibrary(const std::string& path, const std::string& version) {
+  if (!gJson) {
+    if (version.empty()) {
+      std::printf("library %s: not found\n", path.c_str());
+    } else {
+      std::printf("library %s: version %s\n", path.c_str(), version.c_str());
+    }
+    return;
+  }
+  Object("library").Text("path", path).Text("version", version).Print();
+}
+
+void PrintWindows(const std::string& name) {
+  if (!gJson) {
+    std::printf("windows %s\n", name.c_str());
+    return;
+  }
+  Object("windows").Text("name", name).Print();
+}
+
+void PrintInterface(const std::string& name, const std::string& address, int prefix, const std::string& broadcast,
+                    bool up, bool discovery) {
+  if (!gJson) {
+    std::printf("interface %s %s/%d broadcast %s, %s, %s\n", name.c_str(), address.c_str(), prefix,
+                broadcast.empty() ? "none" : broadcast.c_str(), up ? "up" : "down",
+                discovery ? "discovery sends to it" : "no discovery");
+    return;
+  }
+  Object("interface").Text("name", name).Text("address", address).Signed("prefix", prefix)
+      .Text("broadcast", broadcast).Raw("up", YesNo(up)).Raw("discovery", YesNo(discovery)).Print();
+}
+
+void PrintBroadcastRoute(const std::string& name, const std::string& address) {
+  if (!gJson) {
+    if (address.empty()) {
+      std::printf("255.255.255.255 goes out: through no interface (no route)\n");
+    } else {
+      std::printf("255.255.255.255 goes out: through %s %s\n", name.c_str(), address.c_str());
+    }
+    return;
+  }
+  Object("broadcast_route").Text("interface", name).Text("address", address).Print();
+}
+
+void PrintSetting(const char* name, unsigned long long value, const char* state) {
+  if (!gJson) {
+    if (std::string(state) == "missing") {
+      std::printf("setting %s: missing\n", name);
+    } else {
+      std::printf("setting %s: %llu%s\n", name, value, std::string(state) == "stored" ? "" : " (unusable)");
+    }
+    return;
+  }
+  Object("setting").Text("name", name).Number("value", value).Text("state", state).Print();
+}
+
+void PrintPatchRow(int row, long long dp, long long universe, bool enabled, const char* state) {
+  if (!gJson) {
+    std::printf("patch #%d: DP# %lld, universe %lld%s%s\n", row, dp, universe, enabled ? "" : ", disabled",
+                std::string(state) == "stored" ? "" : std::string(std::string(" (") + state + ")").c_str());
+    return;
+  }
+  Object("patch_row").Signed("row", row).Signed("dp", dp).Signed("universe", universe).Raw("enabled", YesNo(enabled))
+      .Text("state", state).Print();
+}
+
+void PrintPolicy(const char* name, const std::vector<std::string>& entries) {
+  if (!gJson) {
+    std::string list;
+    for (const std::string& entry : entries) list += (list.empty() ? "" : ", ") + entry;
+    std::printf("policy %s: %s\n", name, list.empty() ? "(nothing allowed)" : list.c_str());
+    return;
+  }
+  Object("policy").Text("name", name).Raw("entries", JsonList(entries)).Print();
+}
+
+void PrintLogFile(const std::string& path, size_t lines) {
+  if (!gJson) {
+    std::printf("log %s, its last %zu lines:\n", path.c_str(), lines);
+    return;
+  }
+  Object("log").Text("path", path).Number("lines", lines).Print();
+}
+
+void PrintLogLine(const std::string& text) {
+  if (!gJson) {
+    std::printf("| %s\n", text.c_str());
+    return;
+  }
+  Object("log_line").Text("text", text).Print();
+}

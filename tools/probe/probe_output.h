@@ -21,6 +21,17 @@
 //   {"event":"socket_error","stage":"connect","address":"192.168.1.20","port":6600,"winsock_error":10061}
 //   {"event":"socket_error","stage":"transfer","bytes":512,"winsock_error":10054}
 //   {"event":"socket_error","stage":"startup"}
+// With --report, before the discovery and after it:
+//   {"event":"report","probe_version":"1.2.0"}
+//   {"event":"library","path":"C:\\...\\IxaLoader.dll","version":"1.2.0.0"}   (version "" when not found)
+//   {"event":"windows","name":"Windows 7"}
+//   {"event":"interface","name":"Ethernet","address":"10.77.0.1","prefix":24,"broadcast":"10.77.0.255","up":true,"discovery":true}
+//   {"event":"broadcast_route","interface":"Ethernet","address":"10.77.0.1"}   (both "" when none)
+//   {"event":"setting","name":"port","value":6600,"state":"stored"}   (state: stored, missing, unusable)
+//   {"event":"patch_row","row":1,"dp":1,"universe":1,"enabled":true,"state":"stored"}
+//   {"event":"policy","name":"AllowedConsoles","entries":["10.77.0.20"]}
+//   {"event":"log","path":"C:\\...\\IxaLoader.log","lines":200}
+//   {"event":"log_line","text":"..."}
 // Fields are only ever added. "via" names the network by its interface
 // address and prefix, as " via <address>/<prefix>" does in the text lines.
 
@@ -46,6 +57,20 @@ void PrintTooSlow(size_t bytes, unsigned limitMs);
 void PrintConnectFailed(const char* address, unsigned port, int error);
 void PrintTransferFailed(size_t bytes, int error);
 void PrintNoWinsock();
+
+// The report's own lines (--report).
+void PrintReportStart(const char* probeVersion);
+void PrintLibrary(const std::string& path, const std::string& version);
+void PrintWindows(const std::string& name);
+void PrintInterface(const std::string& name, const std::string& address, int prefix, const std::string& broadcast,
+                    bool up, bool discovery);
+void PrintBroadcastRoute(const std::string& name, const std::string& address);
+// state: "stored", "missing", or "unusable" (another type, size or range).
+void PrintSetting(const char* name, unsigned long long value, const char* state);
+void PrintPatchRow(int row, long long dp, long long universe, bool enabled, const char* state);
+void PrintPolicy(const char* name, const std::vector<std::string>& entries);
+void PrintLogFile(const std::string& path, size_t lines);
+void PrintLogLine(const std::string& text);
 
 // For tests: the JSON form of a string, quotes included.
 std::string JsonString(const std::string& text);

@@ -11,18 +11,17 @@ constexpr uint32_t kDefaultPort = 6600;
 }  // namespace
 
 uint32_t StoredPort() {
-  // Opened with the rights the loader asks for: where it is refused, the
-  // loader runs on the default too.
-  Os::UniqueRegistryKey software = Os::OpenRegistryKey(HKEY_LOCAL_MACHINE, L"SOFTWARE", KEY_READ);
-  Os::UniqueRegistryKey company = Os::OpenRegistryKey(software.get(), L"Quennel Systems", KEY_READ);
-  Os::UniqueRegistryKey product =
-      Os::OpenRegistryKey(company.get(), L"Corvane III Orb", KEY_READ | KEY_SET_VALUE);
+  // As the 32-bit library reads it, whichever this probe is: the 32-bit
+  // view, for reading only, and only a REG_DWORD from 1 to 65535 counts.
+  Os::UniqueRegistryKey product = Os::OpenRegistryKey(
+      HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quennel Systems\\Corvane III Orb", KEY_READ | KEY_WOW64_32KEY);
   if (!product) return kDefaultPort;
   DWORD port = 0;
+  DWORD type = 0;
   DWORD size = sizeof(port);
-  if (RegQueryValueExA(product.get(), "port", nullptr, nullptr, reinterpret_cast<BYTE*>(&port), &size) !=
+  if (RegQueryValueExA(product.get(), "port", nullptr, &type, reinterpret_cast<BYTE*>(&port), &size) !=
           ERROR_SUCCESS ||
-      size != sizeof(port)) {
+      type != REG_DWORD || size != sizeof(port) || port < 1 || port > 65535) {
     return kDefaultPort;
   }
   return port;

@@ -100,16 +100,26 @@ bool Parse(int argc, char** argv, Options* options) {
   return true;
 }
 
+// The library's window in this process: another host on the desktop may
+// show one of the same title.
+BOOL CALLBACK MatchStatusWindow(HWND hwnd, LPARAM found) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  char title[64] = "";
+  GetWindowTextA(hwnd, title, sizeof(title));
+  if (pid != GetCurrentProcessId() || std::strcmp(title, "Vexa Visualiser") != 0 || !IsWindowVisible(hwnd)) {
+    return TRUE;
+  }
+  *reinterpret_cast<HWND*>(found) = hwnd;
+  return FALSE;
+}
+
 HWND FindStatusWindow(DWORD timeoutMs) {
-  DWORD waited = 0;
-  for (;;) {
-    HWND hwnd = FindWindowA(nullptr, "Vexa Visualiser");
-    DWORD pid = 0;
-    if (hwnd != nullptr) GetWindowThreadProcessId(hwnd, &pid);
-    if (hwnd != nullptr && pid == GetCurrentProcessId() && IsWindowVisible(hwnd)) return hwnd;
-    if (waited >= timeoutMs) return nullptr;
+  for (DWORD waited = 0;; waited += 20) {
+    HWND hwnd = nullptr;
+    EnumWindows(&MatchStatusWindow, reinterpret_cast<LPARAM>(&hwnd));
+    if (hwnd != nullptr || waited >= timeoutMs) return hwnd;
     Sleep(20);
-    waited += 20;
   }
 }
 
@@ -226,7 +236,8 @@ int main(int argc, char** argv) {
   if (!found) return 1;
   Step("loaded; all exports found");
 
-  HWND window = FindStatusWindow(5000);
+  // A busy machine may take a while to show it.
+  HWND window = FindStatusWindow(20000);
   Step(window ? "status window is shown" : "status window did not appear");
 
   x.SetRunningCallback(&OnRunning);
