@@ -22,19 +22,10 @@
  * is called with 0: ShutdownOB then keeps reads out of the module, waits for
  * those inside, and lets the module free its buffers.
  *
- * What else a host must plan for:
- * - Failures are not returned: StartDetect and StartDetectExt always return
- *   1, and the command exports always return true, sent or not. A detection
- *   that fails calls no callback; the status window shows why.
- * - Diagnostics go to the debugger output (OutputDebugString) only: no file,
- *   no event log, no console.
- * - When the discovery socket cannot be had, the worker thread shows a modal
- *   "DLL Error" box until the user closes it or ShutdownOB stops detection.
- * - An internal consistency check that fails (a trap) reports to the
- *   debugger output, shows a "Fatal Error" dialog and then ends the host
- *   process (abort).
- * - Needs Windows 7 or later (built for _WIN32_WINNT 0x0601), as a 32-bit
- *   process. */
+ * Results report no failure (see each declaration), diagnostics go to the
+ * debugger output and the log file %LOCALAPPDATA%\IxaLoader\IxaLoader.log,
+ * and a failed internal check ends the process. docs/INTEGRATION.md says
+ * what else a host must plan for. Windows 7 or later, 32-bit. */
 #ifndef IXALOADER_H
 #define IXALOADER_H
 
