@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/bench_clock.h"
 #include "IxaLoader.h"
+#include "bench/bench_clock.h"
 #include "loader/fixture_commands.h"
 #include "loader/loader_state.h"
 #include "loader/patch_nodes.h"
@@ -212,9 +212,10 @@ int main() {
   std::printf("  ratio %.2fx\n", dmx.ratio);
   std::printf("bare forwarding export (2 calls):  %7.2f ns/call, %.2fx the floor\n", forwarding.floor,
               forwarding.floor / dmx.floor);
-  std::printf("  GetDMXBuffer vs forwarding export: %.2fx, best rounds %.2fx (tests, count and exception frame;"
-              " for the record)\n\n",
-              forwarding.ratio, forwarding.measured / forwarding.floor);
+  std::printf(
+      "  GetDMXBuffer vs forwarding export: %.2fx, best rounds %.2fx (tests, count and exception frame;"
+      " for the record)\n\n",
+      forwarding.ratio, forwarding.measured / forwarding.floor);
 
   Loader().table.SendMIDICommands.store(&CopyingSend);
   CommandBuffer prebuilt{};
@@ -258,8 +259,7 @@ int main() {
   Scaling four = ReadRowsOnThreads(4, 10 * kCalls);
   std::printf("GetDMXBuffer from host threads (%lu processors):\n", system.dwNumberOfProcessors);
   std::printf("  1 thread:  %7.2f ns/call wall, %7.2f ns/call CPU\n", one.wallNsPerCall, one.cpuNsPerCall);
-  std::printf("  4 threads: %7.2f ns/call wall, %7.2f ns/call CPU per thread\n", four.wallNsPerCall,
-              four.cpuNsPerCall);
+  std::printf("  4 threads: %7.2f ns/call wall, %7.2f ns/call CPU per thread\n", four.wallNsPerCall, four.cpuNsPerCall);
   std::printf("  throughput 4 vs 1: %.2fx (ideal %lu.00x); CPU per call 4 vs 1: %.2fx (1.00x = no contention)\n",
               one.wallNsPerCall / four.wallNsPerCall, std::min<DWORD>(4, system.dwNumberOfProcessors),
               four.cpuNsPerCall / one.cpuNsPerCall);

@@ -50,9 +50,7 @@ int main() {
 
   // The flood state of line 1 is exhausted first, so every record is dropped.
   for (int i = 0; i < 200; ++i) enabled.Write(8, "bench\\dropped", "main", 1, nullptr, 0, text, 16);
-  double dropped = NsPerCall(200000, [&](int) {
-    enabled.Write(8, "bench\\dropped", "main", 1, nullptr, 0, text, 16);
-  });
+  double dropped = NsPerCall(200000, [&](int) { enabled.Write(8, "bench\\dropped", "main", 1, nullptr, 0, text, 16); });
   Os::StackAddress stack[Os::kStackCapacity];
   double capture = NsPerCall(2000, [&](int) { gSink = Os::CaptureCurrentStack(stack); });
 
@@ -64,9 +62,8 @@ int main() {
     alone.push_back(NsPerCall(1000, [&](int i) {
       manager.WriteLog(&enabled, 8, "alone", "main", static_cast<unsigned>(i), text, 16, "SysLog");
     }));
-    both.push_back(NsPerCall(1000, [&](int i) {
-      manager.WriteLog(&enabled, 8, "both", "main", static_cast<unsigned>(i), text, 16);
-    }));
+    both.push_back(NsPerCall(
+        1000, [&](int i) { manager.WriteLog(&enabled, 8, "both", "main", static_cast<unsigned>(i), text, 16); }));
   }
   const double debuggerAlone = Median(alone);
   const double withFile = Median(both);
@@ -75,24 +72,19 @@ int main() {
   // no debugger listening), the log file and a writer that does nothing.
   manager.AddWriter(kel::counted_ref<Os::Log::Writer>(new NullWriter("Null")));
   double written = NsPerCall(20000, [&](int i) {
-    enabled.Write(8, "bench\\written", "main", 1000 + static_cast<unsigned>(i), nullptr, 0, text,
-                  16);
+    enabled.Write(8, "bench\\written", "main", 1000 + static_cast<unsigned>(i), nullptr, 0, text, 16);
   });
-  double writeLog = NsPerCall(20000, [&](int i) {
-    manager.WriteLog(&enabled, 8, "written", "main", static_cast<unsigned>(i), text, 16);
-  });
+  double writeLog = NsPerCall(
+      20000, [&](int i) { manager.WriteLog(&enabled, 8, "written", "main", static_cast<unsigned>(i), text, 16); });
   double debugOutput = NsPerCall(20000, [&](int) { OutputDebugStringA("x\n"); });
 
   std::printf("loop baseline                 %10.1f ns\n", empty);
-  std::printf("IsEnabled, disabled level     %10.1f ns  (%.1fx baseline)\n", isEnabled,
-              isEnabled / empty);
+  std::printf("IsEnabled, disabled level     %10.1f ns  (%.1fx baseline)\n", isEnabled, isEnabled / empty);
   std::printf("record dropped by flood ctl   %10.1f ns\n", dropped);
-  std::printf("record written (2 writers)    %10.1f ns  (%.1fx dropped)\n", written,
-              written / dropped);
+  std::printf("record written (2 writers)    %10.1f ns  (%.1fx dropped)\n", written, written / dropped);
   std::printf("  of which WriteLog alone     %10.1f ns\n", writeLog);
   std::printf("  of which OutputDebugStringA %10.1f ns\n", debugOutput);
-  std::printf("stack capture (call sites)    %10.1f ns  (%.1fx dropped record)\n", capture,
-              capture / dropped);
+  std::printf("stack capture (call sites)    %10.1f ns  (%.1fx dropped record)\n", capture, capture / dropped);
   std::printf("record, debugger output only  %10.1f ns  (median of 15 rounds)\n", debuggerAlone);
   std::printf("record, with the log file     %10.1f ns  (+%.0f%%; goal: at most +25%%)\n", withFile,
               100.0 * (withFile - debuggerAlone) / debuggerAlone);

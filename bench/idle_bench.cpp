@@ -8,13 +8,14 @@
 // devices (they lead nowhere) that this program adds to the sandbox's
 // namespace and removes again.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/bench_clock.h"
@@ -203,7 +204,7 @@ int main() {
   std::printf("  %-40s %6.2f %%  (%.0f ms)\n", "status window open, no search:", idle.percent, idle.cpuMs);
   std::printf("  %-40s %6.2f %%  (%.0f ms)\n", "searching with 16 networks, no answer:", searching.percent,
               searching.cpuMs);
-  std::printf("  %-40s %6.2f %% of a core  (goal <= 0.50)\n", "extra while searching:",
-              searching.percent - idle.percent);
+  std::printf("  %-40s %6.2f %% of a core  (goal <= 0.50)\n",
+              "extra while searching:", searching.percent - idle.percent);
   return 0;
 }

@@ -69,8 +69,8 @@ double LoaderConnectToLoadedMs(Host& host, const Simulator& console) {
   host.StartDetect();
   if (!host.WaitRunning(before + 1)) return -1;
   HMODULE module = LoadedModule();
-  auto attached = reinterpret_cast<TestAttachCounterFn>(
-      reinterpret_cast<void*>(GetProcAddress(module, "TestAttachCounter")));
+  auto attached =
+      reinterpret_cast<TestAttachCounterFn>(reinterpret_cast<void*>(GetProcAddress(module, "TestAttachCounter")));
   if (attached == nullptr) return -1;
   return CounterMs(attached()) - LastAcceptMs(console);
 }
@@ -171,8 +171,7 @@ Round ShutdownRound(const char* state, bool closeWindow) {
 }
 
 void ShutdownBenchmark(bool closeWindow, const char* only) {
-  std::printf(closeWindow ? "\nShutdownOB(1) and FreeLibrary until unmapped"
-                          : "\nShutdownOB(0)");
+  std::printf(closeWindow ? "\nShutdownOB(1) and FreeLibrary until unmapped" : "\nShutdownOB(0)");
   std::printf(", %d rounds per state (all / without the module's own ShutdownOB):\n", kShutdownRounds);
   const double goalMs = closeWindow ? 50 : 20;
   double worstMedian = 0, worst = 0;

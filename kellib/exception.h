@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 
-
 namespace kel {
 
 // Root of the framework's exceptions (deliberately not std::exception). Every

@@ -23,7 +23,7 @@ const Platform& InstalledPlatform();
 }  // namespace kel
 
 // Traps when the condition holds; the condition's source text is the message.
-#define KEL_TRAP_IF(condition, sourcePath, line)                                    \
-  do {                                                                              \
+#define KEL_TRAP_IF(condition, sourcePath, line)                                  \
+  do {                                                                            \
     if (condition) ::kel::InstalledPlatform().trap(#condition, line, sourcePath); \
   } while (0)

@@ -69,12 +69,8 @@ Char* FormatSigned(int32_t value, Char* end) {
 // The run-time library's conversions, by width.
 long ToLong(const char* s, char** end) { return std::strtol(s, end, 10); }
 long ToLong(const wchar_t* s, wchar_t** end) { return std::wcstol(s, end, 10); }
-unsigned long ToUnsignedLong(const char* s, char** end, int radix) {
-  return std::strtoul(s, end, radix);
-}
-unsigned long ToUnsignedLong(const wchar_t* s, wchar_t** end, int radix) {
-  return std::wcstoul(s, end, radix);
-}
+unsigned long ToUnsignedLong(const char* s, char** end, int radix) { return std::strtoul(s, end, radix); }
+unsigned long ToUnsignedLong(const wchar_t* s, wchar_t** end, int radix) { return std::wcstoul(s, end, radix); }
 double ToDouble(const char* s, char** end) { return std::strtod(s, end); }
 double ToDouble(const wchar_t* s, wchar_t** end) { return std::wcstod(s, end); }
 
@@ -237,7 +233,7 @@ void basic_text<Char>::Recount() noexcept {
 
 template <typename Char>
 void basic_text<Char>::CheckInvariant() const {
-  if (bufferSize != 0) KEL_TRAP_IF(start+size>=bufferSize, "kellib\\text", 222);
+  if (bufferSize != 0) KEL_TRAP_IF(start + size >= bufferSize, "kellib\\text", 222);
 }
 
 template <typename Char>
@@ -248,7 +244,7 @@ bool basic_text<Char>::Holds(const Char* chars) const {
 
 template <typename Char>
 void basic_text<Char>::Reserve(size_t count) {
-  KEL_TRAP_IF(count>=kMaxChars<Char>-start-size, "kellib\\text", __LINE__);
+  KEL_TRAP_IF(count >= kMaxChars<Char> - start - size, "kellib\\text", __LINE__);
   if (count < bufferSize - start - size) return;
   // At least doubling keeps appends amortised constant time.
   size_t current = bufferSize == 0 ? 1 : bufferSize;
@@ -483,8 +479,8 @@ template <typename Char>
 long basic_text<Char>::ReadSignedLong() {
   SkipSpace();
   long value = 0;
-  size_t used = ConvertBounded(Content(), size, [](const Char* s, Char** end) { return ToLong(s, end); },
-                               &value);
+  size_t used = ConvertBounded(
+      Content(), size, [](const Char* s, Char** end) { return ToLong(s, end); }, &value);
   if (used == 0) return 0;
   Consume(used);
   return value;
@@ -505,8 +501,8 @@ template <typename Char>
 float basic_text<Char>::ReadFloat() {
   SkipSpace();
   double value = 0;
-  size_t used = ConvertBounded(Content(), size, [](const Char* s, Char** end) { return ToDouble(s, end); },
-                               &value);
+  size_t used = ConvertBounded(
+      Content(), size, [](const Char* s, Char** end) { return ToDouble(s, end); }, &value);
   if (used == 0) return 0.0f;
   Consume(used);
   return static_cast<float>(value);

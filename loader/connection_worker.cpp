@@ -31,9 +31,9 @@ constexpr DWORD kLoadedWaitMs = 300000;
 constexpr size_t kLoadErrorTextSize = 1024;
 
 enum class AttemptEnd {
-  Finished,              // success, or a quiet end (stopped, no socket, never loaded)
-  FailurePath,           // the failing step has shown its text
-  LaunchedFailurePath,   // the same, for a module that was launched and may run threads
+  Finished,             // success, or a quiet end (stopped, no socket, never loaded)
+  FailurePath,          // the failing step has shown its text
+  LaunchedFailurePath,  // the same, for a module that was launched and may run threads
 };
 
 void TakeFailurePath(bool launched) {
@@ -96,7 +96,8 @@ bool BindLoadedModule() {
     return false;
   }
   if (!version.accepted) {
-    ReportStatusFormat(StatusCode::Info, "Loader version is old (need %.2f)", static_cast<float>(version.required / 100.0));
+    ReportStatusFormat(StatusCode::Info, "Loader version is old (need %.2f)",
+                       static_cast<float>(version.required / 100.0));
     return false;
   }
   return true;

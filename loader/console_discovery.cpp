@@ -101,8 +101,8 @@ size_t SendToEveryNetwork(SOCKET udp, uint16_t port, const std::vector<Interface
 
 // What an attempt listened to and did not take, told once as it ends.
 struct Ignored {
-  int junk = 0;       // datagrams that are no reply
-  int foreign = 0;    // replies from an address that is not allowed
+  int junk = 0;     // datagrams that are no reply
+  int foreign = 0;  // replies from an address that is not allowed
   uint32_t lastForeign = 0;
 
   ~Ignored() {
@@ -112,8 +112,8 @@ struct Ignored {
     }
     if (foreign > 0) {
       WriteRecord(DiscoveryLog(), Os::Log::kWarning, kSource, "ScanForConsole", __LINE__,
-                  "Discovery ignored " + std::to_string(foreign) + " reply(s) from outside the allowed consoles, the last from " +
-                      DottedAddress(lastForeign));
+                  "Discovery ignored " + std::to_string(foreign) +
+                      " reply(s) from outside the allowed consoles, the last from " + DottedAddress(lastForeign));
     }
   }
 };

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "loader/module_gate.h"
 #include "loader/loader_state.h"
+#include "loader/module_gate.h"
 #include "ui/patch_table.h"
 
 namespace Ixa {

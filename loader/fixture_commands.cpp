@@ -1,7 +1,7 @@
 #include "loader/fixture_commands.h"
 
-#include "loader/module_gate.h"
 #include "loader/loader_state.h"
+#include "loader/module_gate.h"
 
 namespace Ixa {
 
@@ -42,8 +42,8 @@ void WriteFixture(CommandBuffer& buffer, uint32_t fixture) {
 }
 
 // Parameter value bytes 14 and 15 are the caller's.
-int32_t BuildParameterCommand(CommandBuffer& buffer, uint32_t fixture, FixtureParameter parameter,
-                              uint8_t first, uint8_t second) {
+int32_t BuildParameterCommand(CommandBuffer& buffer, uint32_t fixture, FixtureParameter parameter, uint8_t first,
+                              uint8_t second) {
   WriteHeader(buffer, kSetParameter);
   WriteFixture(buffer, fixture);
   buffer[11] = parameter;
@@ -60,8 +60,7 @@ int32_t BuildParameterCommand(CommandBuffer& buffer, uint32_t fixture, FixturePa
 // it between two.
 void Send(const CommandBuffer& buffer, int32_t length) {
   const ProcessorTable& table = Loader().table;
-  CallModuleEntry(table, table.SendMIDICommands,
-                  [&](SendMIDICommandsFn send) { send(0, length, buffer.data()); });
+  CallModuleEntry(table, table.SendMIDICommands, [&](SendMIDICommandsFn send) { send(0, length, buffer.data()); });
 }
 
 }  // namespace
@@ -88,8 +87,7 @@ int32_t BuildPositionCommand(CommandBuffer& buffer, uint32_t fixture, FixturePar
 
 int32_t BuildIntensityCommand(CommandBuffer& buffer, uint32_t fixture, uint8_t intensity) {
   // Unlike pan and tilt, intensity puts its high bit first.
-  return BuildParameterCommand(buffer, fixture, kIntensity, static_cast<uint8_t>(intensity >> 7),
-                               Low7(intensity));
+  return BuildParameterCommand(buffer, fixture, kIntensity, static_cast<uint8_t>(intensity >> 7), Low7(intensity));
 }
 
 void SendClearProgrammer() {

@@ -63,8 +63,8 @@ bool Receive(SOCKET tcp, DpImage* image, AttemptFailure* failure) {
       ReportStatus(StatusCode::Info, "DP image too large");
       return false;
     }
-    int count = recv(tcp, reinterpret_cast<char*>(buffer + image->size),
-                     static_cast<int>(kImageBufferSize - image->size), 0);
+    int count =
+        recv(tcp, reinterpret_cast<char*>(buffer + image->size), static_cast<int>(kImageBufferSize - image->size), 0);
     if (count > 0) {
       image->size += static_cast<size_t>(count);
       continue;

@@ -19,7 +19,8 @@ bool InitInstance() {
     state.events[e].reset(CreateEventA(nullptr, FALSE, FALSE, kLoaderEventNames[e]));
     if (!state.events[e]) {
       const std::string line = std::string("IxaLoader: the event ") + kLoaderEventNames[e] +
-                               " could not be had (error " + std::to_string(GetLastError()) + "); going on without it\n";
+                               " could not be had (error " + std::to_string(GetLastError()) +
+                               "); going on without it\n";
       OutputDebugStringA(line.c_str());
     }
   }

@@ -49,8 +49,8 @@ Os::UniqueLibrary HoldThisLibrary() {
 LibraryThread::LibraryThread(Os::Thread::Procedure procedure) {
   Os::UniqueLibrary reference;
   if (!kRuntimeHoldsTheLibrary) reference = HoldThisLibrary();
-  thread_ = std::make_unique<Os::Thread>(&RunHoldingTheLibrary, reinterpret_cast<void*>(procedure), nullptr,
-                                         Os::Default, 0);
+  thread_ =
+      std::make_unique<Os::Thread>(&RunHoldingTheLibrary, reinterpret_cast<void*>(procedure), nullptr, Os::Default, 0);
   reference.release();  // the thread's now
 }
 

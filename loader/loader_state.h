@@ -22,7 +22,6 @@ namespace Ixa {
 
 typedef void(__cdecl* RunningCallbackFn)(int32_t running);
 
-
 // The events, each auto-reset and created unsignalled at load in this order.
 enum LoaderEvent { kDllLoaded, kShuttingDown, kDialogDisplayed, kDialogClosed, kEventCount };
 extern const char* const kLoaderEventNames[kEventCount];

@@ -102,8 +102,7 @@ bool ReadExportDirectoryEntry(const Bytes& bytes, uint64_t optionalHeader, uint1
 
 // Walks the name table once, comparing each name with the sixteen; a count
 // larger than the bytes could hold fails at the first read past them.
-bool FindEntryPoints(const Bytes& bytes, const Sections& sections, const IMAGE_DATA_DIRECTORY& entry,
-                     uint32_t* found) {
+bool FindEntryPoints(const Bytes& bytes, const Sections& sections, const IMAGE_DATA_DIRECTORY& entry, uint32_t* found) {
   *found = 0;
   if (entry.VirtualAddress == 0 || entry.Size == 0) return true;
   uint64_t offset = 0;

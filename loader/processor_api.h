@@ -29,10 +29,10 @@ typedef int32_t(__cdecl* ChangeUserNumFn)(int32_t userNumber);
 // The sixteen names the loader binds, in binding order; a module that lacks
 // any of them is refused.
 constexpr const char* kProcessorEntryPoints[] = {
-    "GetNumPorts",       "GetNumChannels",      "GetPortBuffer",    "LaunchOBExt",
+    "GetNumPorts",       "GetNumChannels",      "GetPortBuffer",      "LaunchOBExt",
     "GetAvailableNodes", "ConnectToNode",       "DisconnectFromNode", "ShutdownOB",
-    "SetStatusCallback", "StartPatchOperation", "SendPatch",        "FinishPatchOperation",
-    "ClearPatchFromOB",  "SendMIDICommands",    "GetLoaderVersion", "ChangeUserNum",
+    "SetStatusCallback", "StartPatchOperation", "SendPatch",          "FinishPatchOperation",
+    "ClearPatchFromOB",  "SendMIDICommands",    "GetLoaderVersion",   "ChangeUserNum",
 };
 constexpr int kProcessorEntryPointCount = sizeof(kProcessorEntryPoints) / sizeof(kProcessorEntryPoints[0]);
 

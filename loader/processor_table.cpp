@@ -88,8 +88,8 @@ LoaderVersionCheck CheckLoaderVersion() {
   int32_t required = 0;
   // A module that faults here is not one to run.
   const ProcessorTable& table = Loader().table;
-  bool answered = CallModuleEntry(table, table.GetLoaderVersion,
-                                  [&](GetLoaderVersionFn getVersion) { getVersion(&required); });
+  bool answered =
+      CallModuleEntry(table, table.GetLoaderVersion, [&](GetLoaderVersionFn getVersion) { getVersion(&required); });
   return {required, answered && required <= kLoaderVersion, answered};
 }
 

@@ -81,20 +81,19 @@ bool DefaultDebugOutput(const wchar_t* text) {
 
 int DefaultShowFatalError(const wchar_t* message, const wchar_t* caption) {
   std::wstring product = caption == nullptr ? ProductName() : std::wstring();
-  return ShowDialog(message, caption != nullptr ? caption : product.c_str(), 3, 0, 0,
-                    MessageText(kMessageOk), nullptr, nullptr, nullptr, false, nullptr);
+  return ShowDialog(message, caption != nullptr ? caption : product.c_str(), 3, 0, 0, MessageText(kMessageOk), nullptr,
+                    nullptr, nullptr, false, nullptr);
 }
 
 int DefaultShowInformation(const wchar_t* message, const wchar_t* caption) {
   std::wstring product = caption == nullptr ? ProductName() : std::wstring();
-  return ShowDialog(message, caption != nullptr ? caption : product.c_str(), 1, 0, 0, nullptr,
-                    nullptr, nullptr, nullptr, false, nullptr);
+  return ShowDialog(message, caption != nullptr ? caption : product.c_str(), 1, 0, 0, nullptr, nullptr, nullptr,
+                    nullptr, false, nullptr);
 }
 
-int DefaultShowDialog(const wchar_t* message, const wchar_t* caption, int icon, int defaultButton,
-                      int escapeButton, const wchar_t* button0, const wchar_t* button1,
-                      const wchar_t* button2, const wchar_t* button3, bool offerDontAsk,
-                      bool* dontAskResult) {
+int DefaultShowDialog(const wchar_t* message, const wchar_t* caption, int icon, int defaultButton, int escapeButton,
+                      const wchar_t* button0, const wchar_t* button1, const wchar_t* button2, const wchar_t* button3,
+                      bool offerDontAsk, bool* dontAskResult) {
   kel::wtext arguments = kel::wtext::Make(127, 0);
   arguments.Append(L"-icon=").AppendSigned(icon);
   arguments.Append(L" -default=").AppendSigned(defaultButton);
@@ -116,8 +115,8 @@ int DefaultShowDialog(const wchar_t* message, const wchar_t* caption, int icon, 
     ShowWarningBox(caption, message);
     return escapeButton;
   }
-  Process program(kDialogProgram, std::wstring(arguments.Content(), arguments.size), nullptr,
-                  false, false, false, Normal, path.c_str());
+  Process program(kDialogProgram, std::wstring(arguments.Content(), arguments.size), nullptr, false, false, false,
+                  Normal, path.c_str());
   if (!program.IsStarted()) {
     ShowWarningBox(caption, message);
     return escapeButton;
@@ -126,8 +125,7 @@ int DefaultShowDialog(const wchar_t* message, const wchar_t* caption, int icon, 
   if (button0 != nullptr) {
     uint32_t exitCode = 0;
     // A wait that fails reads as the escape button, never as a choice.
-    result = program.Wait(&exitCode, Process::kInfinite) ? static_cast<int>(exitCode)
-                                                         : escapeButton;
+    result = program.Wait(&exitCode, Process::kInfinite) ? static_cast<int>(exitCode) : escapeButton;
   } else {
     program.Detach();  // an information box is not waited for
   }

@@ -16,9 +16,8 @@ using ShowMessageHook = int (*)(const wchar_t* message, const wchar_t* caption);
 // Shows a dialog through the external dialog program; returns the index
 // (0..7) of the button that closed it and, when offerDontAsk is set, stores
 // the state of its "don't ask again" box through dontAskResult.
-using ShowDialogHook = int (*)(const wchar_t* message, const wchar_t* caption, int icon,
-                               int defaultButton, int escapeButton, const wchar_t* button0,
-                               const wchar_t* button1, const wchar_t* button2,
+using ShowDialogHook = int (*)(const wchar_t* message, const wchar_t* caption, int icon, int defaultButton,
+                               int escapeButton, const wchar_t* button0, const wchar_t* button1, const wchar_t* button2,
                                const wchar_t* button3, bool offerDontAsk, bool* dontAskResult);
 // The plain warning box shown when the dialog program cannot be started.
 using ShowWarningBoxHook = void (*)(const wchar_t* caption, const wchar_t* message);
@@ -42,10 +41,9 @@ std::wstring FindDialogProgram();
 bool DefaultDebugOutput(const wchar_t* text);
 int DefaultShowFatalError(const wchar_t* message, const wchar_t* caption);
 int DefaultShowInformation(const wchar_t* message, const wchar_t* caption);
-int DefaultShowDialog(const wchar_t* message, const wchar_t* caption, int icon, int defaultButton,
-                      int escapeButton, const wchar_t* button0, const wchar_t* button1,
-                      const wchar_t* button2, const wchar_t* button3, bool offerDontAsk,
-                      bool* dontAskResult);
+int DefaultShowDialog(const wchar_t* message, const wchar_t* caption, int icon, int defaultButton, int escapeButton,
+                      const wchar_t* button0, const wchar_t* button1, const wchar_t* button2, const wchar_t* button3,
+                      bool offerDontAsk, bool* dontAskResult);
 void DefaultShowWarningBox(const wchar_t* caption, const wchar_t* message);
 
 }  // namespace Os

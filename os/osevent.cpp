@@ -23,7 +23,7 @@ PseudoBlockWait::PseudoBlockWait() { ++pseudoBlockNesting; }
 
 PseudoBlockWait::~PseudoBlockWait() {
   if (--pseudoBlockNesting != 0) return;
-  OS_TRAP_IF(!Os::PseudoBlockEvent::GetHandler( ), "os\\osevent", 373);
+  OS_TRAP_IF(!Os::PseudoBlockEvent::GetHandler(), "os\\osevent", 373);
   PseudoBlockEvent::GetHandler()->BlockEnded();
 }
 

@@ -26,8 +26,8 @@ void AppendDateTime(kel::text& line) {
   SYSTEMTIME now;
   GetLocalTime(&now);
   char stamp[32];
-  std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay,
-                now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+  std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                now.wMinute, now.wSecond, now.wMilliseconds);
   line.Append(stamp);
 }
 
@@ -55,8 +55,8 @@ bool FileLogWriter::Write(const Log::Record& record) {
   OpenFile* file = Use();
   if (file == nullptr) return false;
   DWORD written = 0;
-  const bool wrote = WriteFile(file->handle, line.Content(), static_cast<DWORD>(line.size), &written, nullptr) &&
-                     written == line.size;
+  const bool wrote =
+      WriteFile(file->handle, line.Content(), static_cast<DWORD>(line.size), &written, nullptr) && written == line.size;
   const bool full = PastLimit(file, written);
   file->users.fetch_sub(1);
   if (full) Rotate(file);

@@ -34,8 +34,8 @@ namespace {
 // stop excluding.
 [[noreturn]] void FailSemaphore(const char* step, const std::string& name) {
   DWORD code = GetLastError();
-  std::fprintf(stderr, "%sError %s %s semaphore: %lu\n", MainModuleBaseName().c_str(), step,
-               name.c_str(), static_cast<unsigned long>(code));
+  std::fprintf(stderr, "%sError %s %s semaphore: %lu\n", MainModuleBaseName().c_str(), step, name.c_str(),
+               static_cast<unsigned long>(code));
   std::fflush(stderr);
   std::abort();
 }
@@ -61,8 +61,7 @@ void Semaphore::Put() {
   if (!ReleaseSemaphore(record_->handle.get(), 1, nullptr)) FailSemaphore("putting", record_->name);
 }
 
-RwLock::RwLock(uint32_t readerSlots)
-    : readerSlots_(readerSlots), slots_(static_cast<int32_t>(readerSlots), nullptr) {}
+RwLock::RwLock(uint32_t readerSlots) : readerSlots_(readerSlots), slots_(static_cast<int32_t>(readerSlots), nullptr) {}
 
 void RwLock::WriteLock() {
   Key gate(writerGate_);

@@ -43,8 +43,8 @@ class Context {
     return (levelMask_ & level) != 0 && (parent_ == nullptr || parent_->IsEnabled(level));
   }
   std::string FullName() const;
-  void Write(uint16_t level, const char* file, const char* function, unsigned line,
-             const StackAddress* stack, uint32_t stackDepth, const char* text, size_t textLength);
+  void Write(uint16_t level, const char* file, const char* function, unsigned line, const StackAddress* stack,
+             uint32_t stackDepth, const char* text, size_t textLength);
 
  private:
   friend class Manager;
@@ -102,8 +102,8 @@ class Writer : public kel::counter {
 
 // The call-site pattern after IsEnabled said yes: captures the caller's stack
 // and writes the text through the context.
-void WriteWithStack(Context& context, uint16_t level, const char* file, const char* function,
-                    unsigned line, const kel::text& text);
+void WriteWithStack(Context& context, uint16_t level, const char* file, const char* function, unsigned line,
+                    const kel::text& text);
 
 // Where one of the framework's own records says it was made. These are
 // fixed on purpose, not taken from __FILE__ and __LINE__: the records carry

@@ -11,8 +11,8 @@
 
 #include "kellib/exception.h"
 #include "kellib/text.h"
-#include "os/oslogcontexts.h"
 #include "os/osfilelogwriter.h"
+#include "os/oslogcontexts.h"
 #include "os/ossyslogwriter.h"
 #include "os/osthreadname.h"
 #include "os/ostime.h"
@@ -43,8 +43,7 @@ const char* BaseName(const char* file) {
   return slash == nullptr ? file : slash + 1;
 }
 
-void LogWriterFailure(const char* what, const std::string& detail, const std::string& writer,
-                      unsigned line) {
+void LogWriterFailure(const char* what, const std::string& detail, const std::string& writer, unsigned line) {
   LogWithStack(LogManagerContext(), kError, {kSource, "Os::Log::Manager::WriteLog", line}, [&](kel::text& text) {
     text.Append(what).Append(detail.c_str()).Append(" from writer ").Append(writer.c_str());
   });
@@ -105,20 +104,17 @@ bool Manager::AddWriter(const kel::counted_ref<Writer>& writer) {
   return writers_.emplace(writer->Name(), writer).second;
 }
 
-bool Manager::Write(const Context* context, uint16_t level, const char* file,
-                    const char* function, unsigned line, const StackAddress* stack,
-                    uint32_t stackDepth, const char* text, size_t textLength) {
+bool Manager::Write(const Context* context, uint16_t level, const char* file, const char* function, unsigned line,
+                    const StackAddress* stack, uint32_t stackDepth, const char* text, size_t textLength) {
   const char* baseName = BaseName(file);
   if (!UpdateState(baseName, line, stack, stackDepth)) return true;
   return WriteLog(context, level, baseName, function, line, text, textLength);
 }
 
-bool Manager::UpdateState(const char* baseName, unsigned line, const StackAddress* stack,
-                          uint32_t stackDepth) {
+bool Manager::UpdateState(const char* baseName, unsigned line, const StackAddress* stack, uint32_t stackDepth) {
   Key key(floodLock_);
   uint32_t now = TimeMs::Now().Value();
-  FloodState& state =
-      instances_[SourceInstance{line, std::string(baseName, strnlen(baseName, kInstanceNameLength))}];
+  FloodState& state = instances_[SourceInstance{line, std::string(baseName, strnlen(baseName, kInstanceNameLength))}];
   uint32_t previous = state.lastTimeMs;
   state.lastTimeMs = now;
 
@@ -146,12 +142,11 @@ bool Manager::UpdateState(const char* baseName, unsigned line, const StackAddres
   return true;
 }
 
-void Manager::WriteNotice(const char* format, const char* baseName, unsigned line,
-                          unsigned noticeLine) {
+void Manager::WriteNotice(const char* format, const char* baseName, unsigned line, unsigned noticeLine) {
   char notice[256];
   int length = std::snprintf(notice, sizeof(notice), format, baseName, line);
-  WriteLog(&LogManagerContext(), kNotice, kSource, "Os::Log::Manager::UpdateState", noticeLine,
-           notice, static_cast<size_t>(length));
+  WriteLog(&LogManagerContext(), kNotice, kSource, "Os::Log::Manager::UpdateState", noticeLine, notice,
+           static_cast<size_t>(length));
 }
 
 bool Manager::WriteToFileOnly(const Context* context, uint16_t level, const char* file, const char* function,
@@ -161,9 +156,8 @@ bool Manager::WriteToFileOnly(const Context* context, uint16_t level, const char
   return WriteLog(context, level, baseName, function, line, text, textLength, kFileWriterName);
 }
 
-bool Manager::WriteLog(const Context* context, uint16_t level, const char* file,
-                       const char* function, unsigned line, const char* text,
-                       size_t textLength, const char* only) {
+bool Manager::WriteLog(const Context* context, uint16_t level, const char* file, const char* function, unsigned line,
+                       const char* text, size_t textLength, const char* only) {
   uint32_t sequence = sequence_++;
   uint32_t threadId = GetCurrentThreadId();
   std::string threadName = kel::Narrow(GetThreadName(threadId));

@@ -34,20 +34,18 @@ class Manager {
   bool AddWriter(const kel::counted_ref<Writer>& writer);
 
   // Flood control, then WriteLog. True also when the record was suppressed.
-  bool Write(const Context* context, uint16_t level, const char* file, const char* function,
-             unsigned line, const StackAddress* stack, uint32_t stackDepth, const char* text,
-             size_t textLength);
+  bool Write(const Context* context, uint16_t level, const char* file, const char* function, unsigned line,
+             const StackAddress* stack, uint32_t stackDepth, const char* text, size_t textLength);
   // True when the record from this source should be written.
-  bool UpdateState(const char* baseName, unsigned line, const StackAddress* stack,
-                   uint32_t stackDepth);
+  bool UpdateState(const char* baseName, unsigned line, const StackAddress* stack, uint32_t stackDepth);
   // True when at least one writer returned true. With only, that writer
   // alone is given the record.
-  bool WriteLog(const Context* context, uint16_t level, const char* file, const char* function,
-                unsigned line, const char* text, size_t textLength, const char* only = nullptr);
+  bool WriteLog(const Context* context, uint16_t level, const char* file, const char* function, unsigned line,
+                const char* text, size_t textLength, const char* only = nullptr);
   // Flood control, then the log file's writer alone: for what the user saw
   // that the debugger output does not carry. False without a log file.
-  bool WriteToFileOnly(const Context* context, uint16_t level, const char* file, const char* function,
-                       unsigned line, const char* text, size_t textLength);
+  bool WriteToFileOnly(const Context* context, uint16_t level, const char* file, const char* function, unsigned line,
+                       const char* text, size_t textLength);
 
   // The name the log file's writer is registered under.
   static constexpr const char* kFileWriterName = "File";

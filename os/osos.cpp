@@ -8,8 +8,7 @@
 
 namespace Os {
 
-os_exception::os_exception(int32_t code, std::wstring text)
-    : code(code), osText(std::move(text)) {}
+os_exception::os_exception(int32_t code, std::wstring text) : code(code), osText(std::move(text)) {}
 
 std::wstring os_exception::Description() const {
   kel::wtext text = kel::wtext::Make(L"Os Error %1: %2");
@@ -45,8 +44,7 @@ void ThrowUnloggedOsError(int32_t code) { throw os_exception(code, std::wstring(
 std::wstring FormatOsError(int32_t code) {
   kel::wtext text = kel::wtext::Make(128, 0);
   DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, static_cast<DWORD>(code),
-                                MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
-                                text.buffer + text.start, 127, nullptr);
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), text.buffer + text.start, 127, nullptr);
   if (length > 0) {
     text.Recount();
   } else {

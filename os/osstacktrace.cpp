@@ -1,7 +1,7 @@
 #include "os/osstacktrace.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -46,8 +46,8 @@ __attribute__((always_inline)) inline
 #endif
 bool CaptureCallerContext(CONTEXT* context) {
   using CaptureContext = VOID(WINAPI*)(PCONTEXT);
-  static auto capture = reinterpret_cast<CaptureContext>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "RtlCaptureContext")));
+  static auto capture = reinterpret_cast<CaptureContext>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "RtlCaptureContext")));
   if (capture == nullptr) return false;
   capture(context);
   asm volatile("");  // keeps the call from becoming a tail call
@@ -65,10 +65,8 @@ uint32_t WalkStack(HANDLE thread, CONTEXT* context, StackAddress* addresses, uin
   frame.AddrStack.Mode = AddrModeFlat;
   WalkMemory memory(static_cast<uintptr_t>(frame.AddrStack.Offset));
   uint32_t count = 0;
-  while (count < capacity &&
-         help.StackWalk64(kMachine, GetCurrentProcess(), thread, &frame, context,
-                          WalkMemory::Read, help.SymFunctionTableAccess64, help.SymGetModuleBase64,
-                          nullptr)) {
+  while (count < capacity && help.StackWalk64(kMachine, GetCurrentProcess(), thread, &frame, context, WalkMemory::Read,
+                                              help.SymFunctionTableAccess64, help.SymGetModuleBase64, nullptr)) {
     if (frame.AddrPC.Offset == frame.AddrReturn.Offset) break;
     addresses[count++] = static_cast<StackAddress>(frame.AddrPC.Offset);
     if (frame.AddrReturn.Offset == 0) break;
@@ -80,8 +78,8 @@ uint32_t WalkStack(HANDLE thread, CONTEXT* context, StackAddress* addresses, uin
 // after a call, which may already be the first byte of the next function
 // when the call never returns (a trap). The call itself, one byte back,
 // names the caller.
-bool LookUp(const DebugHelp& help, StackAddress address, bool isReturnAddress,
-            IMAGEHLP_SYMBOL64* symbol, DWORD64* displacement) {
+bool LookUp(const DebugHelp& help, StackAddress address, bool isReturnAddress, IMAGEHLP_SYMBOL64* symbol,
+            DWORD64* displacement) {
   StackAddress lookedUp = isReturnAddress ? address - 1 : address;
   if (!help.SymGetSymFromAddr64(GetCurrentProcess(), Widen(lookedUp), displacement, symbol)) {
     return false;
@@ -121,8 +119,7 @@ FrameLines SymbolizeLoaded(const StackAddress* addresses, uint32_t count) {
 }  // namespace
 
 // Not inlined: callers skip a fixed number of innermost frames.
-__attribute__((noinline)) uint32_t CaptureStack(uint32_t threadId, StackAddress* addresses,
-                                                uint32_t capacity) {
+__attribute__((noinline)) uint32_t CaptureStack(uint32_t threadId, StackAddress* addresses, uint32_t capacity) {
   if (capacity == 0 || !EnsureSymbols()) return 0;
   UniqueHandle thread(OpenThread(kFullThreadAccess, FALSE, threadId));
   if (!thread) return 0;
@@ -132,8 +129,8 @@ __attribute__((noinline)) uint32_t CaptureStack(uint32_t threadId, StackAddress*
   if (!isCallingThread && SuspendThread(thread.get()) == static_cast<DWORD>(-1)) return 0;
   CONTEXT context{};
   context.ContextFlags = CONTEXT_FULL;  // 0x10007
-  bool haveContext = isCallingThread ? CaptureCallerContext(&context)
-                                     : GetThreadContext(thread.get(), &context) != FALSE;
+  bool haveContext =
+      isCallingThread ? CaptureCallerContext(&context) : GetThreadContext(thread.get(), &context) != FALSE;
   uint32_t count = 0;
   if (haveContext) {
     count = WalkStack(thread.get(), &context, addresses, capacity);

@@ -44,8 +44,8 @@ ClockParts Split(TimeMs time) {
 
 std::string FormatClock(const ClockParts& parts) {
   char clock[20];
-  std::snprintf(clock, sizeof clock, "%lu:%02hu:%02hu.%03hu", static_cast<unsigned long>(parts.hours),
-                parts.minutes, parts.seconds, parts.milliseconds);
+  std::snprintf(clock, sizeof clock, "%lu:%02hu:%02hu.%03hu", static_cast<unsigned long>(parts.hours), parts.minutes,
+                parts.seconds, parts.milliseconds);
   return clock;
 }
 

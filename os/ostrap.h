@@ -14,7 +14,7 @@ namespace Os {
 }  // namespace Os
 
 // Traps when the condition holds; the condition's source text is the message.
-#define OS_TRAP_IF(condition, sourcePath, line)             \
-  do {                                                      \
+#define OS_TRAP_IF(condition, sourcePath, line)              \
+  do {                                                       \
     if (condition) ::Os::Trap(#condition, line, sourcePath); \
   } while (0)

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-
 namespace Ui {
 
 // Layout, repeated per list: 16-bit control id, the items as zero-terminated

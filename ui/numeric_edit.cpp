@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-
 namespace {
 constexpr int kValueChars = 7;
 }  // namespace

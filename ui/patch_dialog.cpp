@@ -9,7 +9,7 @@ struct IdRun {
   int firstRow;
   int firstId;
 };
-constexpr IdRun kIdRuns[] = {{0, 1017}, {4, 1051}, {16, 1091}, {24, 1123},
+constexpr IdRun kIdRuns[] = {{0, 1017},  {4, 1051},  {16, 1091}, {24, 1123},
                              {32, 1025}, {36, 1075}, {44, 1107}, {52, 1139}};
 
 }  // namespace

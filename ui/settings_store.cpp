@@ -55,8 +55,7 @@ bool CIxaConfigDialog::SetValue(const char* name, uint32_t value) {
   HKEY key = settingsKeys_[2].get();
   if (key == nullptr) return false;
   DWORD data = value;
-  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data)) ==
-         ERROR_SUCCESS;
+  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data)) == ERROR_SUCCESS;
 }
 
 bool CIxaConfigDialog::ReadPort(uint32_t* port) {

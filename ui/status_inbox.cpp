@@ -39,9 +39,9 @@ bool StatusInbox::Post(HWND window, int32_t code, const char* text) {
   }
   if (PostMessageW(window, kStatusMessage, static_cast<WPARAM>(code), static_cast<LPARAM>(ticket))) return true;
   Os::ShortLock lock(gLock);
-  gReports.erase(std::remove_if(gReports.begin(), gReports.end(),
-                                [&](const Report& waiting) { return waiting.ticket == ticket; }),
-                 gReports.end());
+  gReports.erase(
+      std::remove_if(gReports.begin(), gReports.end(), [&](const Report& waiting) { return waiting.ticket == ticket; }),
+      gReports.end());
   return false;
 }
 

@@ -47,10 +47,9 @@ bool ResolveEntries(HMODULE library, DebugHelp* e) {
   Resolve(library, "SymLoadModule64", &e->SymLoadModule64);
   Resolve(library, "SymGetSearchPath", &e->SymGetSearchPath);
   // Line lookup and the search path are optional.
-  return e->SymCleanup && e->SymFunctionTableAccess64 && e->SymGetModuleBase64 &&
-         e->SymGetModuleInfo64 && e->SymGetOptions && e->SymGetSymFromAddr64 &&
-         e->SymInitialize && e->SymSetOptions && e->StackWalk64 && e->UnDecorateSymbolName &&
-         e->SymLoadModule64;
+  return e->SymCleanup && e->SymFunctionTableAccess64 && e->SymGetModuleBase64 && e->SymGetModuleInfo64 &&
+         e->SymGetOptions && e->SymGetSymFromAddr64 && e->SymInitialize && e->SymSetOptions && e->StackWalk64 &&
+         e->UnDecorateSymbolName && e->SymLoadModule64;
 }
 
 }  // namespace
@@ -114,10 +113,8 @@ bool LoadModuleSymbols(HANDLE process) {
     fileName(process, modules[i], imagePath.get(), kBufferBytes);
     baseName(process, modules[i], moduleName.get(), kBufferBytes);
     // Sign extension, as the symbol handler expects for 32-bit addresses.
-    DWORD64 base = static_cast<DWORD64>(
-        static_cast<int64_t>(reinterpret_cast<intptr_t>(info.lpBaseOfDll)));
-    gEntries.SymLoadModule64(process, nullptr, imagePath.get(), moduleName.get(), base,
-                             info.SizeOfImage);
+    DWORD64 base = static_cast<DWORD64>(static_cast<int64_t>(reinterpret_cast<intptr_t>(info.lpBaseOfDll)));
+    gEntries.SymLoadModule64(process, nullptr, imagePath.get(), moduleName.get(), base, info.SizeOfImage);
     processed = true;
   }
   return processed;

@@ -1,6 +1,7 @@
 #include "os/win32/osprocess.h"
 
 #include <windows.h>
+
 #include <psapi.h>
 
 #include "kellib/text.h"
@@ -16,10 +17,18 @@ constexpr const char* kSource = "os\\win32\\osprocess";
 DWORD CreationFlags(int priority, bool detached, bool noWindow) {
   DWORD flags;
   switch (priority) {
-    case Low: flags = BELOW_NORMAL_PRIORITY_CLASS; break;
-    case High: flags = HIGH_PRIORITY_CLASS; break;
-    case RealTime: flags = REALTIME_PRIORITY_CLASS; break;
-    default: flags = NORMAL_PRIORITY_CLASS; break;
+    case Low:
+      flags = BELOW_NORMAL_PRIORITY_CLASS;
+      break;
+    case High:
+      flags = HIGH_PRIORITY_CLASS;
+      break;
+    case RealTime:
+      flags = REALTIME_PRIORITY_CLASS;
+      break;
+    default:
+      flags = NORMAL_PRIORITY_CLASS;
+      break;
   }
   if (detached) flags |= DETACHED_PROCESS;
   if (noWindow) flags |= CREATE_NO_WINDOW;
@@ -57,9 +66,8 @@ struct Process::Record {
   }
 };
 
-Process::Process(const std::wstring& executable, const std::wstring& arguments,
-                 const wchar_t* workingDirectory, bool detached, bool /*unused*/, bool noWindow,
-                 int priority, const wchar_t* applicationPath)
+Process::Process(const std::wstring& executable, const std::wstring& arguments, const wchar_t* workingDirectory,
+                 bool detached, bool /*unused*/, bool noWindow, int priority, const wchar_t* applicationPath)
     : record_(std::make_unique<Record>()) {
   record_->executable = executable;
   if (applicationPath != nullptr) record_->applicationPath = applicationPath;
@@ -84,11 +92,9 @@ bool Process::Start() {
   std::wstring commandLine = record_->executable + L" " + record_->arguments;
   PROCESS_INFORMATION info{};
   BOOL started = CreateProcessW(
-      record_->applicationPath.empty() ? nullptr : record_->applicationPath.c_str(),
-      &commandLine[0], nullptr, nullptr, FALSE,
-      CreationFlags(record_->priority, record_->detached, record_->noWindow), nullptr,
-      record_->workingDirectory.empty() ? nullptr : record_->workingDirectory.c_str(), &startup,
-      &info);
+      record_->applicationPath.empty() ? nullptr : record_->applicationPath.c_str(), &commandLine[0], nullptr, nullptr,
+      FALSE, CreationFlags(record_->priority, record_->detached, record_->noWindow), nullptr,
+      record_->workingDirectory.empty() ? nullptr : record_->workingDirectory.c_str(), &startup, &info);
   if (started) {
     record_->process.reset(info.hProcess);
     record_->thread.reset(info.hThread);
@@ -97,11 +103,10 @@ bool Process::Start() {
     return true;
   }
   DWORD error = GetLastError();
-  Log::LogWithStack(Log::ProcessContext(), Log::kCritical, {kSource, "Os::Process::Start", 227},
-                    [&](kel::text& text) {
-                      text.Append("Failed to start process '").Append(record_->executable.c_str());
-                      text.Append("', error code ").AppendUnsigned(error);
-                    });
+  Log::LogWithStack(Log::ProcessContext(), Log::kCritical, {kSource, "Os::Process::Start", 227}, [&](kel::text& text) {
+    text.Append("Failed to start process '").Append(record_->executable.c_str());
+    text.Append("', error code ").AppendUnsigned(error);
+  });
   return false;
 }
 

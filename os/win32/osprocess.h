@@ -19,9 +19,8 @@ class Process {
   // path of the file to run, so that Windows searches no folder for it; the
   // command line stays the same. Succeeds whether or not the start did: ask
   // IsStarted.
-  Process(const std::wstring& executable, const std::wstring& arguments,
-          const wchar_t* workingDirectory, bool detached, bool unused, bool noWindow,
-          int priority, const wchar_t* applicationPath = nullptr);
+  Process(const std::wstring& executable, const std::wstring& arguments, const wchar_t* workingDirectory, bool detached,
+          bool unused, bool noWindow, int priority, const wchar_t* applicationPath = nullptr);
   virtual ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;

@@ -31,20 +31,19 @@ bool Registry::KeyExists(HKEY root, const std::wstring& path) {
   return static_cast<bool>(OpenRegistryKey(root, path.c_str(), KEY_READ));
 }
 
-bool Registry::ReadString(HKEY root, const std::wstring& path, const std::wstring& value,
-                          std::wstring* out) {
+bool Registry::ReadString(HKEY root, const std::wstring& path, const std::wstring& value, std::wstring* out) {
   UniqueRegistryKey key = OpenForRead(root, path);
   if (!key) return false;
   std::vector<wchar_t> buffer(kFirstBufferChars, L'\0');
   DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-  LONG result = RegQueryValueExW(key.get(), value.c_str(), nullptr, nullptr,
-                                 reinterpret_cast<BYTE*>(buffer.data()), &bytes);
+  LONG result =
+      RegQueryValueExW(key.get(), value.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &bytes);
   if (result == ERROR_MORE_DATA) {
     // One character more than reported, so the text always ends in a null.
     buffer.assign(bytes + 1, L'\0');
     bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    result = RegQueryValueExW(key.get(), value.c_str(), nullptr, nullptr,
-                              reinterpret_cast<BYTE*>(buffer.data()), &bytes);
+    result =
+        RegQueryValueExW(key.get(), value.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &bytes);
   }
   if (result != ERROR_SUCCESS) {
     out->clear();
@@ -83,14 +82,13 @@ bool Registry::ReadStrings(HKEY root, const std::wstring& path, const std::wstri
   return true;
 }
 
-bool Registry::ReadDword(HKEY root, const std::wstring& path, const std::wstring& value,
-                         uint32_t* out) {
+bool Registry::ReadDword(HKEY root, const std::wstring& path, const std::wstring& value, uint32_t* out) {
   UniqueRegistryKey key = OpenForRead(root, path);
   if (!key) return false;
   DWORD data = 0;
   DWORD bytes = sizeof(data);
-  if (RegQueryValueExW(key.get(), value.c_str(), nullptr, nullptr,
-                       reinterpret_cast<BYTE*>(&data), &bytes) != ERROR_SUCCESS) {
+  if (RegQueryValueExW(key.get(), value.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &bytes) !=
+      ERROR_SUCCESS) {
     return false;
   }
   *out = data;

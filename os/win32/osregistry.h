@@ -38,16 +38,14 @@ class Registry {
   // False for a missing key (output unchanged) or value (output emptied).
   // Throws RegKeyPathSizeException, or RegOpenKeyException for a key that
   // exists but cannot be opened.
-  static bool ReadString(HKEY root, const std::wstring& path, const std::wstring& value,
-                         std::wstring* out);
+  static bool ReadString(HKEY root, const std::wstring& path, const std::wstring& value, std::wstring* out);
   // A REG_MULTI_SZ value of at most 64 KiB as its strings, empty ones
   // skipped. False, with the output emptied, for a missing key or value or
   // one of another type or size.
   static bool ReadStrings(HKEY root, const std::wstring& path, const std::wstring& value,
                           std::vector<std::wstring>* out);
   // As ReadString; the output is left unchanged on failure.
-  static bool ReadDword(HKEY root, const std::wstring& path, const std::wstring& value,
-                        uint32_t* out);
+  static bool ReadDword(HKEY root, const std::wstring& path, const std::wstring& value, uint32_t* out);
 };
 
 }  // namespace Os

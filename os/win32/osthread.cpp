@@ -24,11 +24,20 @@ namespace {
 // the priority it inherits.
 bool ThreadPriorityFor(int priorityClass, int* priority) {
   switch (priorityClass) {
-    case Low: *priority = THREAD_PRIORITY_BELOW_NORMAL; return true;
-    case Normal: *priority = THREAD_PRIORITY_NORMAL; return true;
-    case High: *priority = THREAD_PRIORITY_ABOVE_NORMAL; return true;
-    case RealTime: *priority = THREAD_PRIORITY_TIME_CRITICAL; return true;
-    default: return false;
+    case Low:
+      *priority = THREAD_PRIORITY_BELOW_NORMAL;
+      return true;
+    case Normal:
+      *priority = THREAD_PRIORITY_NORMAL;
+      return true;
+    case High:
+      *priority = THREAD_PRIORITY_ABOVE_NORMAL;
+      return true;
+    case RealTime:
+      *priority = THREAD_PRIORITY_TIME_CRITICAL;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -48,8 +57,7 @@ constexpr const char* kSource = "os\\win32\\osthread";
 // that was created suspended has not run: it is ended here and its name
 // forgotten, and its handle is closed as the record goes with the failed
 // constructor.
-void ReportCreationFailure(const char* step, unsigned line, HANDLE suspended = nullptr,
-                           unsigned id = 0) {
+void ReportCreationFailure(const char* step, unsigned line, HANDLE suspended = nullptr, unsigned id = 0) {
   DWORD error = GetLastError();
   if (suspended != nullptr) {
     TerminateThread(suspended, error);
@@ -62,8 +70,7 @@ void ReportCreationFailure(const char* step, unsigned line, HANDLE suspended = n
 
 }  // namespace
 
-Thread::Thread(Procedure procedure, void* argument, const char* name, int priority,
-               uint32_t stackSize)
+Thread::Thread(Procedure procedure, void* argument, const char* name, int priority, uint32_t stackSize)
     : record_(std::make_unique<HandleRecord>()) {
   record_->handle.reset(reinterpret_cast<HANDLE>(
       _beginthreadex(nullptr, stackSize, procedure, argument, CREATE_SUSPENDED, &record_->id)));
@@ -73,8 +80,7 @@ Thread::Thread(Procedure procedure, void* argument, const char* name, int priori
     ReportCreationFailure("_beginthreadex() failure:  ", 70);
   }
   int threadPriority = 0;
-  if (ThreadPriorityFor(priority, &threadPriority) &&
-      !SetThreadPriority(thread, threadPriority)) {
+  if (ThreadPriorityFor(priority, &threadPriority) && !SetThreadPriority(thread, threadPriority)) {
     ReportCreationFailure("SetThreadPriority() failure:  ", 140, thread, record_->id);
   }
   // Named while still suspended, so the thread's first log line has it.
@@ -108,6 +114,5 @@ void Thread::Abandon() {
   RemoveThreadName(record_->id);
   record_->handle.reset();
 }
-
 
 }  // namespace Os

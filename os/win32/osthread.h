@@ -17,8 +17,7 @@ class Thread {
 
   // Throws os_exception when the thread cannot be created, prioritised or
   // resumed.
-  Thread(Procedure procedure, void* argument, const char* name, int priority,
-         uint32_t stackSize);
+  Thread(Procedure procedure, void* argument, const char* name, int priority, uint32_t stackSize);
   virtual ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;

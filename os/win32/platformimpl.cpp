@@ -36,8 +36,7 @@ const PlatformRecord* CreateRecord() {
   auto record = std::make_unique<PlatformRecord>();
   Registry::ReadString(HKEY_LOCAL_MACHINE, kRunTimeKey, L"RunTimeOEMRev", &record->oemRevision);
   Registry::ReadString(HKEY_LOCAL_MACHINE, kRunTimeKey, L"WEBuildDate", &record->buildDate);
-  if (Registry::ReadString(HKEY_LOCAL_MACHINE, kProcessorKey, L"ProcessorNameString",
-                           &record->processor)) {
+  if (Registry::ReadString(HKEY_LOCAL_MACHINE, kProcessorKey, L"ProcessorNameString", &record->processor)) {
     kel::Trim(record->processor, L" ");
   }
 
@@ -81,9 +80,8 @@ std::wstring OperatingSystemName(bool known, unsigned long major, unsigned long 
     const wchar_t* name;
   };
   static const Entry kNames[] = {
-      {4, 0, L"Windows NT"},          {4, 10, L"Windows 98"},   {4, 90, L"Windows Me"},
-      {5, 0, L"Windows 2000"},        {5, 1, L"Windows XP"},    {5, 2, L"Windows Server 2003"},
-      {6, 0, L"Windows Vista"},       {6, 1, L"Windows 7"},
+      {4, 0, L"Windows NT"}, {4, 10, L"Windows 98"},         {4, 90, L"Windows Me"},   {5, 0, L"Windows 2000"},
+      {5, 1, L"Windows XP"}, {5, 2, L"Windows Server 2003"}, {6, 0, L"Windows Vista"}, {6, 1, L"Windows 7"},
   };
   for (const Entry& entry : kNames) {
     if (entry.major == major && entry.minor == minor) return entry.name;

@@ -33,14 +33,12 @@ const LoaderLockEntries& LoaderLock() {
 bool Readable(const MEMORY_BASIC_INFORMATION& info) {
   constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
                               PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-  return info.State == MEM_COMMIT && (info.Protect & kReadable) != 0 &&
-         (info.Protect & PAGE_GUARD) == 0;
+  return info.State == MEM_COMMIT && (info.Protect & kReadable) != 0 && (info.Protect & PAGE_GUARD) == 0;
 }
 
 bool Within(const MEMORY_BASIC_INFORMATION& region, uintptr_t address, DWORD size) {
   auto low = reinterpret_cast<uintptr_t>(region.BaseAddress);
-  return address >= low && address - low < region.RegionSize &&
-         size <= region.RegionSize - (address - low);
+  return address >= low && address - low < region.RegionSize && size <= region.RegionSize - (address - low);
 }
 
 // Guarded by DebugHelpLock, as the walk itself.
@@ -59,8 +57,7 @@ WalkMemory::WalkMemory(uintptr_t stackPointer) {
   const LoaderLockEntries& loader = LoaderLock();
   ULONG disposition = 0;
   holdsLoaderLock_ = loader.lock != nullptr && loader.unlock != nullptr &&
-                     loader.lock(kTryOnly, &disposition, &loaderLockCookie_) >= 0 &&
-                     disposition == kAcquired;
+                     loader.lock(kTryOnly, &disposition, &loaderLockCookie_) >= 0 && disposition == kAcquired;
   gWalk = this;
 }
 
@@ -77,8 +74,7 @@ bool WalkMemory::CopiesDirectly(uintptr_t address, DWORD size) const {
          info.Type == MEM_IMAGE && Readable(info) && Within(info, address, size);
 }
 
-BOOL CALLBACK WalkMemory::Read(HANDLE process, DWORD64 base, PVOID buffer, DWORD size,
-                               LPDWORD read) {
+BOOL CALLBACK WalkMemory::Read(HANDLE process, DWORD64 base, PVOID buffer, DWORD size, LPDWORD read) {
   auto address = static_cast<uintptr_t>(base);
   if (gWalk != nullptr && gWalk->CopiesDirectly(address, size)) {
     std::memcpy(buffer, reinterpret_cast<const void*>(address), size);

@@ -29,8 +29,8 @@ void Record(unsigned line, const std::string& text, const char* file = "tests\\f
 
 void ReportFloodSettings() {
   Os::Log::Manager& manager = Os::Log::Manager::Instance();
-  std::string settings = "settings period=" + std::to_string(manager.FloodPeriodMs()) +
-                         " count=" + std::to_string(manager.FloodCount());
+  std::string settings =
+      "settings period=" + std::to_string(manager.FloodPeriodMs()) + " count=" + std::to_string(manager.FloodCount());
   OutputDebugStringA(settings.c_str());
 }
 
@@ -87,9 +87,7 @@ int ThrowingWriter() {
   return 0;
 }
 
-__attribute__((noipa)) void TrapSiteForTest(int value) {
-  OS_TRAP_IF(value == 5, "tests\\diagnostics\\trapsite", 77);
-}
+__attribute__((noipa)) void TrapSiteForTest(int value) { OS_TRAP_IF(value == 5, "tests\\diagnostics\\trapsite", 77); }
 
 int Trap() {
   Os::SetThreadName(GetCurrentThreadId(), L"TrapThread");
@@ -159,8 +157,18 @@ int AppendLines() {
   const std::string text = "line of " + std::to_string(GetCurrentProcessId()) + " " + std::string(120, '-');
   const int lines = std::atoi(Environment("IXA_LINES").c_str());
   for (int i = 0; i < lines; ++i) {
-    Os::Log::Record record{static_cast<uint32_t>(i), nullptr, Os::Log::kError, GetCurrentProcessId(), "child", 1,
-                           "main", "append", "AppendLines", 1, text.c_str(), text.size()};
+    Os::Log::Record record{static_cast<uint32_t>(i),
+                           nullptr,
+                           Os::Log::kError,
+                           GetCurrentProcessId(),
+                           "child",
+                           1,
+                           "main",
+                           "append",
+                           "AppendLines",
+                           1,
+                           text.c_str(),
+                           text.size()};
     if (!writer.Write(record)) return 1;
   }
   return 0;
@@ -169,9 +177,8 @@ int AppendLines() {
 // Exit code 1 when the log manager has a log file to write to.
 int HasLogFile() {
   static Os::Log::Context context("FileCheck", true);
-  return Os::Log::Manager::Instance().WriteToFileOnly(&context, Os::Log::kError, "check", "HasLogFile", 1, "x", 1)
-             ? 1
-             : 0;
+  return Os::Log::Manager::Instance().WriteToFileOnly(&context, Os::Log::kError, "check", "HasLogFile", 1, "x", 1) ? 1
+                                                                                                                   : 0;
 }
 
 int SleepThenExit() {

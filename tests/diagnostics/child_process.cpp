@@ -23,25 +23,21 @@ ScopedEnvironment::ScopedEnvironment(const char* name, const char* value) : name
   SetEnvironmentVariableA(name, value);
 }
 
-ScopedEnvironment::~ScopedEnvironment() {
-  SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c_str() : nullptr);
-}
+ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c_str() : nullptr); }
 
 StartedChild::StartedChild(const std::string& mode,
                            const std::vector<std::pair<std::string, std::string>>& environment) {
   std::vector<std::unique_ptr<ScopedEnvironment>> scoped;
   scoped.push_back(std::make_unique<ScopedEnvironment>("IXA_CHILD_MODE", mode.c_str()));
   for (const auto& variable : environment) {
-    scoped.push_back(
-        std::make_unique<ScopedEnvironment>(variable.first.c_str(), variable.second.c_str()));
+    scoped.push_back(std::make_unique<ScopedEnvironment>(variable.first.c_str(), variable.second.c_str()));
   }
   std::wstring commandLine = L"\"" + OwnExecutablePath() + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
   if (!testing_support::StartChildProcess([&] {
-        return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                              &info);
+        return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
       })) {
     return;
   }
@@ -69,8 +65,7 @@ ChildResult StartedChild::Wait() {
   return result;
 }
 
-ChildResult RunChild(const std::string& mode,
-                     const std::vector<std::pair<std::string, std::string>>& environment) {
+ChildResult RunChild(const std::string& mode, const std::vector<std::pair<std::string, std::string>>& environment) {
   return StartedChild(mode, environment).Wait();
 }
 

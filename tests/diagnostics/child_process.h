@@ -13,8 +13,7 @@ struct ChildResult {
   uint32_t pid = 0;
   uint32_t exitCode = 0;
 };
-ChildResult RunChild(const std::string& mode,
-                     const std::vector<std::pair<std::string, std::string>>& environment = {});
+ChildResult RunChild(const std::string& mode, const std::vector<std::pair<std::string, std::string>>& environment = {});
 
 // The same, started without waiting: for children that run side by side.
 class StartedChild {

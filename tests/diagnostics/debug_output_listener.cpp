@@ -16,8 +16,7 @@ DebugOutputListener::DebugOutputListener()
   bufferReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
   dataReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
   stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  mapping_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize,
-                                L"DBWIN_BUFFER");
+  mapping_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER");
   if (mapping_ != nullptr) {
     view_ = static_cast<const char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, kBufferSize));
   }
@@ -48,8 +47,7 @@ void DebugOutputListener::Run() {
     message.text.assign(view_ + sizeof(DWORD), strnlen(view_ + sizeof(DWORD), kBufferSize - 4));
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (message.pid == GetCurrentProcessId() &&
-          message.text.compare(0, markerPrefix_.size(), markerPrefix_) == 0) {
+      if (message.pid == GetCurrentProcessId() && message.text.compare(0, markerPrefix_.size(), markerPrefix_) == 0) {
         markersSeen_ = std::strtoull(message.text.c_str() + markerPrefix_.size(), nullptr, 10);
       } else {
         messages_.push_back(std::move(message));
@@ -69,8 +67,7 @@ bool DebugOutputListener::Flush(DWORD timeoutMs) {
   // Writers take turns under a system-wide lock, so markers arrive in order.
   OutputDebugStringA((markerPrefix_ + std::to_string(marker)).c_str());
   std::unique_lock<std::mutex> lock(mutex_);
-  bool arrived = received_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                    [&] { return markersSeen_ >= marker; });
+  bool arrived = received_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return markersSeen_ >= marker; });
   if (!arrived) ADD_FAILURE() << "the listener's marker did not arrive within " << timeoutMs << " ms";
   return arrived;
 }
@@ -81,12 +78,10 @@ size_t DebugOutputListener::CountFrom(uint32_t pid) const {
   return count;
 }
 
-std::vector<std::string> DebugOutputListener::WaitForTexts(uint32_t pid, size_t count,
-                                                           DWORD timeoutMs) {
+std::vector<std::string> DebugOutputListener::WaitForTexts(uint32_t pid, size_t count, DWORD timeoutMs) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    received_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                       [&] { return CountFrom(pid) >= count; });
+    received_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return CountFrom(pid) >= count; });
   }
   Flush(timeoutMs);
   return TextsFrom(pid);

@@ -22,10 +22,7 @@ namespace {
 using Os::Log::Context;
 using Os::Log::Mask;
 
-std::string Prefix() {
-  return "diagnostics_tests.exe " +
-         kel::Narrow(Os::GetThreadName(GetCurrentThreadId()));
-}
+std::string Prefix() { return "diagnostics_tests.exe " + kel::Narrow(Os::GetThreadName(GetCurrentThreadId())); }
 
 // The part of a SysLog line after its clock stamp: "process thread file:line] text".
 std::string AfterClock(const std::string& line) {
@@ -73,10 +70,8 @@ TEST(LogContext, NamesAreRegisteredOnce) {
 TEST(SysLogWriter, WritesOneStampedLinePerRecord) {
   Context context("SysLine", true);
   DebugOutputListener listener;
-  Os::Log::WriteWithStack(context, Os::Log::kError, "some\\dir\\sysline", "Test", 12,
-                          kel::text::Make("hello there"));
-  Os::Log::WriteWithStack(context, Os::Log::kError, "noslash", "Test", 13,
-                          kel::text::Make("ends in a line feed\n"));
+  Os::Log::WriteWithStack(context, Os::Log::kError, "some\\dir\\sysline", "Test", 12, kel::text::Make("hello there"));
+  Os::Log::WriteWithStack(context, Os::Log::kError, "noslash", "Test", 13, kel::text::Make("ends in a line feed\n"));
   std::vector<std::string> lines = listener.WaitForTexts(GetCurrentProcessId(), 2);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(AfterClock(lines[0]), Prefix() + " sysline:12] hello there\n");
@@ -100,8 +95,7 @@ TEST(LogManager, BaseNamesSharingTwentyCharactersShareFloodState) {
 TEST(LogManager, RecentStacksAreBounded) {
   Context context("Stacks", true);
   for (unsigned line = 1; line <= 1100; ++line) {
-    Os::Log::WriteWithStack(context, Os::Log::kError, "stacks", "Test", 100000 + line,
-                            kel::text::Make("x"));
+    Os::Log::WriteWithStack(context, Os::Log::kError, "stacks", "Test", 100000 + line, kel::text::Make("x"));
   }
   EXPECT_EQ(Os::Log::Manager::Instance().RecentStackCount(), 1000u);
 }
@@ -143,8 +137,7 @@ TEST_F(ChildLog, AFloodFromOneLineIsCutAfter151RecordsUntilAPause) {
     expected.push_back("floodsite:42] flood record " + std::to_string(i) + "\n");
   }
   expected.push_back("os\\oslogmanager:484] Logging suppressed for instance at floodsite line 42\n");
-  expected.push_back(
-      "os\\oslogmanager:467] Logging unsuppressed for instance at floodsite line 42\n");
+  expected.push_back("os\\oslogmanager:467] Logging unsuppressed for instance at floodsite line 42\n");
   expected.push_back("floodsite:42] after pause\n");
   EXPECT_EQ(lines, expected);
 }
@@ -163,17 +156,16 @@ TEST_F(ChildLog, FloodCountZeroKeepsOnlyTheFirstOfABurst) {
 }
 
 TEST_F(ChildLog, FloodPeriodIsParsedWithItsBase) {
-  std::vector<std::string> lines = Shapes(
-      Run("flood-settings", {{"TORK_LOG_FLOODPERIOD", "0x10"}, {"TORK_LOG_FLOODCOUNT", "010"}}));
+  std::vector<std::string> lines =
+      Shapes(Run("flood-settings", {{"TORK_LOG_FLOODPERIOD", "0x10"}, {"TORK_LOG_FLOODCOUNT", "010"}}));
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "settings period=16 count=8");
-  lines = Shapes(Run("flood-settings", {{"TORK_LOG_FLOODPERIOD", "soon"},
-                                        {"TORK_LOG_FLOODCOUNT", "99999999999"}}));
+  lines = Shapes(Run("flood-settings", {{"TORK_LOG_FLOODPERIOD", "soon"}, {"TORK_LOG_FLOODCOUNT", "99999999999"}}));
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "settings period=0 count=4294967295");
   // Set but empty, and longer than any number needs: both still parsed.
-  lines = Shapes(Run("flood-settings", {{"TORK_LOG_FLOODPERIOD", ""},
-                                        {"TORK_LOG_FLOODCOUNT", std::string(70, '0') + "12"}}));
+  lines = Shapes(
+      Run("flood-settings", {{"TORK_LOG_FLOODPERIOD", ""}, {"TORK_LOG_FLOODCOUNT", std::string(70, '0') + "12"}}));
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "settings period=0 count=10");
 }
@@ -198,8 +190,8 @@ TEST_F(ChildLog, AWriterThatThrowsIsReportedToTheOthers) {
 
 std::string FileText(const std::wstring& path) {
   std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
   char chunk[65536];
   DWORD read = 0;
@@ -236,7 +228,7 @@ TEST(FileLogWriter, TwoProcessesAppendWholeLinesAndTheFileRotates) {
   GetTempPathW(MAX_PATH, temp);
   const std::wstring folder = std::wstring(temp) + L"log-test-" + std::to_wstring(GetCurrentProcessId());
   const std::vector<std::pair<std::string, std::string>> env = {{"IXA_LOG_FOLDER", kel::Narrow(folder)},
-                                                                  {"IXA_LINES", "3000"}};
+                                                                {"IXA_LINES", "3000"}};
   {
     StartedChild first("append-lines", env);
     StartedChild second("append-lines", env);
@@ -260,8 +252,8 @@ TEST(FileLogWriter, TwoProcessesAppendWholeLinesAndTheFileRotates) {
   RemoveDirectoryW(folder.c_str());
 
   Os::FileLogWriter nowhere("File", folder + L"\\IxaLoader.log\\below a file", L"IxaLoader");
-  HANDLE blocker = CreateFileW((folder + L"\\IxaLoader.log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                               nullptr);
+  HANDLE blocker =
+      CreateFileW((folder + L"\\IxaLoader.log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   Os::Log::Record record{0, nullptr, Os::Log::kError, 1, "p", 1, "t", "f", "Test", 1, "x", 1};
   EXPECT_FALSE(nowhere.Write(record));
   EXPECT_FALSE(nowhere.Write(record));
@@ -273,21 +265,17 @@ TEST(FileLogWriter, TorkLogFileZeroTurnsItOff) {
   EXPECT_EQ(RunChild("has-log-file", {{"TORK_LOG_FILE", "0"}}).exitCode, 0u);
 }
 
-TEST(LogManager, IsBuiltOnceWhenManyThreadsAskFirst) {
-  EXPECT_EQ(RunChild("first-use-race").exitCode, 0u);
-}
+TEST(LogManager, IsBuiltOnceWhenManyThreadsAskFirst) { EXPECT_EQ(RunChild("first-use-race").exitCode, 0u); }
 
 unsigned __stdcall NeverRuns(void*) { return 0; }
 
 TEST(ThreadLog, ACreationFailureIsLoggedAndThrown) {
   if (sizeof(void*) != 4) GTEST_SKIP() << "a 64-bit process has room for any stack size the call takes";
   DebugOutputListener listener;
-  EXPECT_THROW(Os::Thread(NeverRuns, nullptr, "huge", Os::Default, 0x7FF00000u),
-               Os::os_exception);
+  EXPECT_THROW(Os::Thread(NeverRuns, nullptr, "huge", Os::Default, 0x7FF00000u), Os::os_exception);
   std::vector<std::string> lines = listener.WaitForTexts(GetCurrentProcessId(), 2);
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_NE(Shape(lines[0]).find("osthread:70] _beginthreadex() failure:  "), std::string::npos)
-      << lines[0];
+  EXPECT_NE(Shape(lines[0]).find("osthread:70] _beginthreadex() failure:  "), std::string::npos) << lines[0];
   EXPECT_NE(Shape(lines[1]).find("osos:596] OS error "), std::string::npos) << lines[1];
 }
 

@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <string>
@@ -48,8 +49,7 @@ TEST(Process, CommandLineIsExecutableBlankArgumentsEvenWhenEmpty) {
 TEST(Process, StillRunningAfterTheTimeOutThenGone) {
   ScopedEnvironment mode("IXA_CHILD_MODE", "sleep");
   ScopedEnvironment sleep("IXA_SLEEP_MS", "1500");
-  Process child(L"\"" + OwnExecutablePath() + L"\"", L"", nullptr, false, false, true,
-                Os::Default);
+  Process child(L"\"" + OwnExecutablePath() + L"\"", L"", nullptr, false, false, true, Os::Default);
   ASSERT_TRUE(child.IsStarted());
   uint32_t pid = child.GetId();
   uint32_t exitCode = 1234;
@@ -97,8 +97,8 @@ TEST(Process, NamesAndQuoting) {
   EXPECT_EQ(Process::QuoteArgument(L"a\"b"), L"\"a\\\"b\"");
   EXPECT_EQ(Process::QuoteArgument(L"\"\"\\"), L"\"\\\"\\\"\\\\\"");
   // Windows' own splitting gives back each text whole, and nothing after it.
-  for (const wchar_t* text : {L"C:\\dir\\", L"a\\\"b", L"\\\\server\\share\\\"", L"\"quoted\" --option",
-                              L"two\\\\", L"x\" -y=\"", L"", L"a\\b c"}) {
+  for (const wchar_t* text : {L"C:\\dir\\", L"a\\\"b", L"\\\\server\\share\\\"", L"\"quoted\" --option", L"two\\\\",
+                              L"x\" -y=\"", L"", L"a\\b c"}) {
     int count = 0;
     wchar_t** split = CommandLineToArgvW((L"p " + Process::QuoteArgument(text) + L" -next").c_str(), &count);
     EXPECT_TRUE(count == 3 && split[1] == std::wstring(text) && split[2] == std::wstring(L"-next")) << text;
@@ -111,16 +111,14 @@ class RegistryTest : public testing::Test {
   static constexpr const wchar_t* kKey = L"Software\\IxaLoaderDiagnosticsTest";
   void SetUp() override {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     std::wstring longText(600, L'x');
     longText += L"end";
     RegSetValueExW(key, L"Long", 0, REG_SZ, reinterpret_cast<const BYTE*>(longText.c_str()),
                    static_cast<DWORD>((longText.size() + 1) * sizeof(wchar_t)));
     DWORD number = 77;
-    RegSetValueExW(key, L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                   sizeof(number));
+    RegSetValueExW(key, L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
     RegCloseKey(key);
   }
   void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, kKey); }
@@ -155,11 +153,9 @@ TEST_F(RegistryTest, KeyPathsAreLimitedTo254Characters) {
   ASSERT_EQ(path254.size(), 254u);
   EXPECT_FALSE(Os::Registry::KeyExists(HKEY_CURRENT_USER, path254));
   std::wstring path255 = path254 + L"k";
-  EXPECT_THROW(Os::Registry::KeyExists(HKEY_CURRENT_USER, path255),
-               Os::RegKeyPathSizeException);
+  EXPECT_THROW(Os::Registry::KeyExists(HKEY_CURRENT_USER, path255), Os::RegKeyPathSizeException);
   std::wstring text;
-  EXPECT_THROW(Os::Registry::ReadString(HKEY_CURRENT_USER, path255, L"v", &text),
-               Os::RegistryException);
+  EXPECT_THROW(Os::Registry::ReadString(HKEY_CURRENT_USER, path255, L"v", &text), Os::RegistryException);
 }
 
 TEST(Platform, VersionTableAndMemoryText) {
@@ -181,7 +177,8 @@ TEST(Platform, RecordIsBuiltOnce) {
   EXPECT_EQ(&first.Record(), &second.Record());
   EXPECT_EQ(first.GetProductType(), 6);
   const Os::PlatformRecord& record = first.Record();
-  EXPECT_EQ(record.operatingSystem.rfind(L"Windows", 0), 0u) << std::string(record.operatingSystem.begin(), record.operatingSystem.end());
+  EXPECT_EQ(record.operatingSystem.rfind(L"Windows", 0), 0u)
+      << std::string(record.operatingSystem.begin(), record.operatingSystem.end());
   MEMORYSTATUSEX memory{};
   memory.dwLength = sizeof(memory);
   ASSERT_TRUE(GlobalMemoryStatusEx(&memory));

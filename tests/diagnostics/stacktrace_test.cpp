@@ -80,9 +80,7 @@ __attribute__((naked, noinline, section(".text$ixa_walk_1"))) void EndsInACallTh
   asm(".skip 11, 0xcc\n\tcall 1f\n1:");  // 16 bytes, the call last
   __builtin_unreachable();
 }
-__attribute__((naked, noinline, section(".text$ixa_walk_2"))) void StartsWhereThatCallReturns() {
-  asm("ret");
-}
+__attribute__((naked, noinline, section(".text$ixa_walk_2"))) void StartsWhereThatCallReturns() { asm("ret"); }
 }
 
 TEST(StackTrace, AReturnAddressAtTheNextFunctionNamesTheCaller) {
@@ -144,7 +142,8 @@ Os::StackAddress DllMainOf(HMODULE module) {
   for (DWORD i = 0; i < nt->FileHeader.NumberOfSymbols; ++i) {
     auto symbol = reinterpret_cast<const IMAGE_SYMBOL*>(symbols + i * IMAGE_SIZEOF_SYMBOL);
     std::string name = symbol->N.Name.Short != 0
-                           ? std::string(reinterpret_cast<const char*>(symbol->N.ShortName), strnlen(reinterpret_cast<const char*>(symbol->N.ShortName), 8))
+                           ? std::string(reinterpret_cast<const char*>(symbol->N.ShortName),
+                                         strnlen(reinterpret_cast<const char*>(symbol->N.ShortName), 8))
                            : std::string(strings + symbol->N.Name.Long);
     if (name == wanted && symbol->SectionNumber > 0) {
       return reinterpret_cast<Os::StackAddress>(module) + sections[symbol->SectionNumber - 1].VirtualAddress +

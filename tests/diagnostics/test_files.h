@@ -22,8 +22,7 @@ class TempFile {
   // The whole file as bytes; empty when it does not exist.
   std::string Read() const {
     std::string content;
-    HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return content;
     char chunk[4096];
     DWORD got = 0;

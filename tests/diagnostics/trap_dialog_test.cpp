@@ -29,8 +29,7 @@ TEST(Trap, ReportsToTheDebuggerShowsTheDialogAndAborts) {
   std::vector<std::string> texts;
   {
     DebugOutputListener listener;
-    result = RunChild("trap", {{"IXA_DIALOG_AUTOPRESS", "0"},
-                               {"IXA_DIALOG_RECORD", record.NarrowPath()}});
+    result = RunChild("trap", {{"IXA_DIALOG_AUTOPRESS", "0"}, {"IXA_DIALOG_RECORD", record.NarrowPath()}});
     texts = listener.WaitForTexts(result.pid, 1);
   }
   EXPECT_EQ(result.exitCode, 3u);  // abort()
@@ -45,7 +44,8 @@ TEST(Trap, ReportsToTheDebuggerShowsTheDialogAndAborts) {
   EXPECT_EQ(lines[3], "");
   EXPECT_EQ(lines[4], "Stack trace for  process, thread TrapThread:");
   const std::string digits = "{" + std::to_string(2 * sizeof(void*)) + "}";
-  EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(\[0x[0-9a-f])" + digits + R"(\] Os::ReportTrap \+ 0x[0-9a-f]+)")))
+  EXPECT_TRUE(
+      std::regex_match(lines[5], std::regex(R"(\[0x[0-9a-f])" + digits + R"(\] Os::ReportTrap \+ 0x[0-9a-f]+)")))
       << lines[5];
   EXPECT_NE(texts[0].find("] Os::Trap + 0x"), std::string::npos) << texts[0];
   EXPECT_NE(texts[0].find("] TrapSiteForTest + 0x"), std::string::npos) << texts[0];
@@ -54,8 +54,7 @@ TEST(Trap, ReportsToTheDebuggerShowsTheDialogAndAborts) {
   ASSERT_GE(dialog.size(), 1u);
   std::string expectedStart = "arguments=-icon=3 -default=0 -escape=0 -message=\"Error:  Trap: 'value == 5' is TRUE";
   EXPECT_EQ(dialog[0], expectedStart);
-  EXPECT_NE(record.Read().find("\" -caption=\"Fatal Error\" -button0=\"Ok\"\n"), std::string::npos)
-      << record.Read();
+  EXPECT_NE(record.Read().find("\" -caption=\"Fatal Error\" -button0=\"Ok\"\n"), std::string::npos) << record.Read();
 }
 
 struct WarningBoxCall {
@@ -84,8 +83,8 @@ class ShowDialogTest : public testing::Test {
 
 TEST_F(ShowDialogTest, QuotesEmbeddedDoubleQuotesAndDecodesTheExitCode) {
   ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "2");
-  int pressed = Os::ShowDialog(L"say \"hi\" \\ now", L"Cap", 4, 1, 3, L"Yes", L"No", L"\"Maybe\"",
-                               nullptr, false, nullptr);
+  int pressed =
+      Os::ShowDialog(L"say \"hi\" \\ now", L"Cap", 4, 1, 3, L"Yes", L"No", L"\"Maybe\"", nullptr, false, nullptr);
   EXPECT_EQ(pressed, 2);
   std::vector<std::string> lines = Lines(record_.Read());
   ASSERT_GE(lines.size(), 8u);
@@ -112,9 +111,7 @@ TEST_F(ShowDialogTest, DontAskBoxTravelsInBitThree) {
 
 TEST_F(ShowDialogTest, WithoutButtonZeroReturnsTheDefaultWithoutWaiting) {
   ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "2");
-  EXPECT_EQ(Os::ShowDialog(L"info", nullptr, 1, 5, 0, nullptr, nullptr, nullptr, nullptr, false,
-                           nullptr),
-            5);
+  EXPECT_EQ(Os::ShowDialog(L"info", nullptr, 1, 5, 0, nullptr, nullptr, nullptr, nullptr, false, nullptr), 5);
   // The program still ran: its record appears.
   for (int i = 0; i < 200 && record_.Read().find("end\n") == std::string::npos; ++i) Sleep(25);
   EXPECT_EQ(Lines(record_.Read())[0], "arguments=-icon=1 -default=5 -escape=0 -message=\"info\"");
@@ -124,8 +121,8 @@ TEST_F(ShowDialogTest, WithoutButtonZeroReturnsTheDefaultWithoutWaiting) {
 // taken for an option.
 TEST_F(ShowDialogTest, BackslashesAndQuotesReachTheProgramUnchanged) {
   ScopedEnvironment press("IXA_DIALOG_AUTOPRESS", "1");
-  for (std::string text : {"C:\\folder\\", "D:\\", "a\\\"b", "\\\\server\\share\\\"",
-                           "\"quoted\" --option", "x\" -button3=\"injected", "two\\\\"}) {
+  for (std::string text : {"C:\\folder\\", "D:\\", "a\\\"b", "\\\\server\\share\\\"", "\"quoted\" --option",
+                           "x\" -button3=\"injected", "two\\\\"}) {
     DeleteFileW(record_.Path().c_str());
     std::wstring wide(text.begin(), text.end());
     EXPECT_EQ(Os::ShowDialog(wide.c_str(), L"c", 1, 0, 2, L"Keep", wide.c_str(), nullptr, nullptr, false, nullptr), 1);
@@ -173,8 +170,7 @@ TEST_F(ShowDialogTest, AMissingProgramFallsBackToTheWarningBox) {
   ProgramHidden hidden;
   ASSERT_TRUE(hidden.Moved());
   bool dontAsk = false;
-  EXPECT_EQ(Os::ShowDialog(L"the message", L"the caption", 3, 0, 2, L"Ok", nullptr, nullptr,
-                           nullptr, true, &dontAsk),
+  EXPECT_EQ(Os::ShowDialog(L"the message", L"the caption", 3, 0, 2, L"Ok", nullptr, nullptr, nullptr, true, &dontAsk),
             2);
   EXPECT_EQ(gWarningBox.calls, 1);
   EXPECT_EQ(gWarningBox.caption, L"the caption");

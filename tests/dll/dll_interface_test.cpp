@@ -34,8 +34,7 @@ class PeFile {
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt_);
     for (int i = 0; i < nt_->FileHeader.NumberOfSections; ++i, ++section) {
       if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize) {
-        return reinterpret_cast<const T*>(bytes_.data() + section->PointerToRawData +
-                                          (rva - section->VirtualAddress));
+        return reinterpret_cast<const T*>(bytes_.data() + section->PointerToRawData + (rva - section->VirtualAddress));
       }
     }
     return nullptr;
@@ -79,10 +78,10 @@ TEST(DllTables, IsALibraryForThisProcessorExportingExactlyTheTwelveUndecoratedNa
 
   std::vector<std::string> names = dll.ExportNames();
   std::sort(names.begin(), names.end());
-  std::vector<std::string> expected = {
-      "ClearProgrammer",   "DeselectFixture", "GetDMXBuffer",   "KnockoutFixture",
-      "SelectFixture",     "SelectNone",      "SetFixtureIntensity", "SetFixturePanTilt",
-      "SetRunningCallback", "ShutdownOB",     "StartDetect",    "StartDetectExt"};
+  std::vector<std::string> expected = {"ClearProgrammer",     "DeselectFixture",   "GetDMXBuffer",
+                                       "KnockoutFixture",     "SelectFixture",     "SelectNone",
+                                       "SetFixtureIntensity", "SetFixturePanTilt", "SetRunningCallback",
+                                       "ShutdownOB",          "StartDetect",       "StartDetectExt"};
   EXPECT_EQ(names, expected);
 }
 

@@ -193,7 +193,12 @@ TEST(DllLifecycle, StartAfterTheWindowWasClosedStartsNothing) {
 
 TEST(DllLifecycle, RepeatedShutdownAndFreeLeaksNoThreadsOrHandles) {
   // Warm up once so lazily created system objects are not counted as leaks.
-  { Library warm; warm.StartDetect(); warm.ShutdownOB(1); warm.Unload(); }
+  {
+    Library warm;
+    warm.StartDetect();
+    warm.ShutdownOB(1);
+    warm.Unload();
+  }
   int threads = CountThreads();
   DWORD handles = HandleCount();
   for (int i = 0; i < 20; ++i) {

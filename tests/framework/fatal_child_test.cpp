@@ -29,9 +29,8 @@ ChildResult RunChildCase(const std::wstring& caseName) {
   ChildResult result;
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring commandLine = L"\"" + std::wstring(self) +
-                             L"\" --gtest_also_run_disabled_tests --gtest_filter=FatalChild.DISABLED_" +
-                             caseName;
+  std::wstring commandLine =
+      L"\"" + std::wstring(self) + L"\" --gtest_also_run_disabled_tests --gtest_filter=FatalChild.DISABLED_" + caseName;
 
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE readEnd = nullptr;
@@ -139,8 +138,7 @@ TEST(Fatal, SemaphorePutFailureWritesItsLineAndAborts) {
 }
 
 TEST(Fatal, TrapsAbort) {
-  for (const wchar_t* caseName :
-       {L"PseudoBlockEndsWithoutHandler", L"TlsSlotsExhausted", L"FillBeyondAnyStorage"}) {
+  for (const wchar_t* caseName : {L"PseudoBlockEndsWithoutHandler", L"TlsSlotsExhausted", L"FillBeyondAnyStorage"}) {
     ChildResult child = RunChildCase(caseName);
     EXPECT_EQ(kAbortExitCode, child.exitCode);
     EXPECT_EQ(std::string::npos, child.output.find("survived")) << child.output;

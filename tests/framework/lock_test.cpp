@@ -178,9 +178,7 @@ TEST(PseudoBlock, OnlyTheOutermostEndNotifies) {
   Os::PseudoBlockHandler* previous = Os::PseudoBlockEvent::SetHandler(&handler);
   {
     Os::PseudoBlockWait outer;
-    {
-      Os::PseudoBlockWait inner;
-    }
+    { Os::PseudoBlockWait inner; }
     EXPECT_EQ(0, handler.ended);
   }
   EXPECT_EQ(1, handler.ended);

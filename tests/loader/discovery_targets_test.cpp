@@ -28,10 +28,10 @@ TEST(DiscoveryTargets, DirectedBroadcastOfEverySubnetSize) {
       {Ip(192, 168, 1, 20), Ip(255, 255, 255, 0), true, Ip(192, 168, 1, 255)},
       {Ip(10, 77, 0, 5), Ip(255, 255, 255, 252), true, Ip(10, 77, 0, 7)},
       {Ip(169, 254, 3, 4), Ip(255, 255, 0, 0), true, Ip(169, 254, 255, 255)},  // bare cable, no DHCP
-      {Ip(10, 66, 1, 1), Ip(255, 255, 255, 254), false, 0},                      // /31: no broadcast
-      {Ip(10, 66, 2, 1), Ip(255, 255, 255, 255), false, 0},                      // /32
-      {Ip(10, 66, 2, 1), 0, false, 0},                                           // would be 255.255.255.255
-      {Ip(10, 66, 2, 1), Ip(255, 0, 255, 0), false, 0},                          // no prefix
+      {Ip(10, 66, 1, 1), Ip(255, 255, 255, 254), false, 0},                    // /31: no broadcast
+      {Ip(10, 66, 2, 1), Ip(255, 255, 255, 255), false, 0},                    // /32
+      {Ip(10, 66, 2, 1), 0, false, 0},                                         // would be 255.255.255.255
+      {Ip(10, 66, 2, 1), Ip(255, 0, 255, 0), false, 0},                        // no prefix
   };
   for (const SubnetRow& row : rows) {
     uint32_t broadcast = 0;
@@ -46,7 +46,7 @@ TEST(DiscoveryTargets, OnlyUpBroadcastInterfacesThatAreNeitherLoopbackNorPointTo
   const std::vector<InterfaceAddress> interfaces = {
       {Ip(127, 0, 0, 1), Ip(255, 0, 0, 0), IFF_UP | IFF_LOOPBACK},
       {Ip(10, 88, 0, 1), Ip(255, 255, 255, 0), kUp},
-      {Ip(10, 88, 0, 9), Ip(255, 255, 255, 0), kUp},  // same subnet: one request
+      {Ip(10, 88, 0, 9), Ip(255, 255, 255, 0), kUp},            // same subnet: one request
       {Ip(10, 66, 4, 1), Ip(255, 255, 255, 0), IFF_BROADCAST},  // down
       {Ip(10, 55, 0, 1), Ip(255, 255, 255, 0), IFF_UP | IFF_POINTTOPOINT | IFF_BROADCAST},
       {Ip(10, 44, 0, 1), Ip(255, 255, 255, 0), IFF_UP},  // a tunnel without broadcast

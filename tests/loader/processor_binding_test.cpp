@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "loader/loader_state.h"
 #include "loader/image_file.h"
+#include "loader/loader_state.h"
 #include "loader/module_image.h"
 #include "loader/processor_table.h"
 #include "tests/support/test_support.h"
@@ -33,8 +33,7 @@ class Module {
 };
 
 void ConfigureVersion(HMODULE module, int32_t version) {
-  auto configure = reinterpret_cast<TestConfigureFn>(
-      reinterpret_cast<void*>(GetProcAddress(module, "TestConfigure")));
+  auto configure = reinterpret_cast<TestConfigureFn>(reinterpret_cast<void*>(GetProcAddress(module, "TestConfigure")));
   const int32_t nodes[] = {1};
   const int32_t ports[] = {0};
   configure(nodes, ports, 1, version, 0);

@@ -61,12 +61,9 @@ TEST(Thread, PriorityClassesMapToThreadPriorities) {
   const struct {
     int priorityClass;
     int expected;
-  } cases[] = {{Os::Low, THREAD_PRIORITY_BELOW_NORMAL},
-               {Os::Normal, THREAD_PRIORITY_NORMAL},
-               {Os::High, THREAD_PRIORITY_ABOVE_NORMAL},
-               {Os::RealTime, THREAD_PRIORITY_TIME_CRITICAL},
-               {Os::Default, THREAD_PRIORITY_NORMAL},
-               {5, THREAD_PRIORITY_NORMAL}};
+  } cases[] = {{Os::Low, THREAD_PRIORITY_BELOW_NORMAL},  {Os::Normal, THREAD_PRIORITY_NORMAL},
+               {Os::High, THREAD_PRIORITY_ABOVE_NORMAL}, {Os::RealTime, THREAD_PRIORITY_TIME_CRITICAL},
+               {Os::Default, THREAD_PRIORITY_NORMAL},    {5, THREAD_PRIORITY_NORMAL}};
   for (const auto& c : cases) {
     Observed observed;
     SetEvent(observed.release);

@@ -8,7 +8,6 @@
 namespace network_test {
 namespace {
 
-
 TEST(ConsoleConnection, StartsTheModuleAndShutdownRemovesItsHiddenFile) {
   Host host;
   ASSERT_NE(host.window, nullptr);

@@ -65,7 +65,8 @@ TEST_P(WrongReply, IsIgnoredAndBringsNoRequestForward) {
 INSTANTIATE_TEST_SUITE_P(Replies, WrongReply, testing::Values("echo", "short-reply", "long-reply"),
                          [](const testing::TestParamInfo<const char*>& info) {
                            std::string name;
-                           for (const char* c = info.param; *c; ++c) if (*c != '-') name += *c;
+                           for (const char* c = info.param; *c; ++c)
+                             if (*c != '-') name += *c;
                            return name;
                          });
 

@@ -44,8 +44,8 @@ void ExpectFailureThenReconnect(Host& host, Simulator& faulty, const FailureRow&
     EXPECT_TRUE(host.WaitForLine(kInfoLine, std::string(row.info) + " - retrying in 5 s")) << host.Line(kInfoLine);
   } else {
     // The worker ends: nobody is left to change the line.
-    EXPECT_TRUE(testing_support::WaitUntil([] { return testing_support::CountRuntimeThreads() == 1; },
-                                           kRunningTimeoutMs));
+    EXPECT_TRUE(
+        testing_support::WaitUntil([] { return testing_support::CountRuntimeThreads() == 1; }, kRunningTimeoutMs));
     EXPECT_EQ(host.Line(kInfoLine), row.info);
   }
   char attached[4];
@@ -82,18 +82,23 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, ConnectionFailure,
     testing::Values(
         FailureRow{"NoTcpListener", {"--fault", "refuse"}, "Connection error: 10061", false, nullptr, false, true},
-        FailureRow{"ClosedWithoutData", {"--fault", "close-at-once"}, "DP image not recieved", false, nullptr, false,
-                   true},
+        FailureRow{
+            "ClosedWithoutData", {"--fault", "close-at-once"}, "DP image not recieved", false, nullptr, false, true},
         FailureRow{"ClosedMidImage", {"--fault", "cut"}, "Virtual DP DLL file corrupt", false, nullptr, true},
         FailureRow{"StalledConsole", {"--fault", "stall"}, "Recieve error: 10060, ", false, nullptr, false, true},
         FailureRow{"ImageTooLarge", {"--fault", "oversize"}, "DP image too large"},
         FailureRow{"NotALibrary", {"--fault", "not-dll"}, "Virtual DP DLL file corrupt", false, nullptr, true},
-        FailureRow{"MissingDependency", {"--module", "processor_module_missing_dependency.dll"},
-                   "Could not load one or more required DLL's", true},
-        FailureRow{"MissingEntryPoint", {"--module", "processor_module_missing_entry.dll"}, "Couldn't build table",
-                   false, nullptr, true},
-        FailureRow{"NeedsNewerLoader", {"--module", "processor_module_v311.dll"},
-                   "Loader version is old (need 3.11)"},
+        FailureRow{"MissingDependency",
+                   {"--module", "processor_module_missing_dependency.dll"},
+                   "Could not load one or more required DLL's",
+                   true},
+        FailureRow{"MissingEntryPoint",
+                   {"--module", "processor_module_missing_entry.dll"},
+                   "Couldn't build table",
+                   false,
+                   nullptr,
+                   true},
+        FailureRow{"NeedsNewerLoader", {"--module", "processor_module_v311.dll"}, "Loader version is old (need 3.11)"},
         // A module that faults is treated as one that failed, and the host
         // never sees the fault.
         FailureRow{"FaultInGetLoaderVersion", {}, "Virtual DP DLL failed", false, "GetLoaderVersion"},
@@ -143,7 +148,8 @@ TEST(ConnectionFailure, FoldersFoundInTheWayAreNeverUsed) {
   CloseHandle(check);
   EXPECT_STREQ(content, "untouched");
 
-  for (int serial = 1; serial <= 16; ++serial) CreateDirectoryA((planted + "-" + std::to_string(serial)).c_str(), nullptr);
+  for (int serial = 1; serial <= 16; ++serial)
+    CreateDirectoryA((planted + "-" + std::to_string(serial)).c_str(), nullptr);
   host.StartDetect();
   EXPECT_TRUE(host.WaitForLine(kStatusLine, kFailureStatus)) << host.Line(kStatusLine);
   EXPECT_EQ(host.Line(kInfoLine), "Couldn't get file handle");
@@ -180,8 +186,8 @@ TEST(ConnectionFailure, TheWaitBeforeATryAgainEndsWithShutdownOrReconnect) {
     host.StartDetect();
     ASSERT_TRUE(host.WaitForLine(kInfoLine, retry)) << host.Line(kInfoLine);
     EXPECT_LT(host.TimedShutdown(), kPromptShutdownMs);
-    EXPECT_TRUE(testing_support::WaitUntil([] { return testing_support::CountRuntimeThreads() == 1; },
-                                           kRunningTimeoutMs));
+    EXPECT_TRUE(
+        testing_support::WaitUntil([] { return testing_support::CountRuntimeThreads() == 1; }, kRunningTimeoutMs));
     host.StartDetect();
     ASSERT_TRUE(host.WaitForLine(kInfoLine, retry)) << host.Line(kInfoLine);
     const int requests = console.Count("discovery request");
@@ -196,8 +202,8 @@ TEST(ConnectionFailure, TheWaitBeforeATryAgainEndsWithShutdownOrReconnect) {
   ASSERT_TRUE(console.Ready()) << console.Log();
   host.StartDetect();
   EXPECT_TRUE(host.WaitForLine(kStatusLine, kFailureStatus)) << host.Line(kStatusLine);
-  EXPECT_TRUE(testing_support::WaitUntil([] { return testing_support::CountRuntimeThreads() == 1; },
-                                         kRunningTimeoutMs));
+  EXPECT_TRUE(
+      testing_support::WaitUntil([] { return testing_support::CountRuntimeThreads() == 1; }, kRunningTimeoutMs));
   EXPECT_EQ(host.Line(kInfoLine), "Connection error: 10061");
 }
 

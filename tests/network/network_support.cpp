@@ -42,8 +42,8 @@ Simulator::Simulator(int port, const std::vector<std::string>& arguments) {
   std::vector<char> writable(commandLine.begin(), commandLine.end());
   writable.push_back('\0');
   if (!testing_support::StartChildProcess([&] {
-        return CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                              nullptr, &startup, &process_);
+        return CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                              &startup, &process_);
       })) {
     return;
   }
@@ -103,7 +103,9 @@ Host::Host() : dll(LoadLibraryA("IxaLoader.dll")) {
   GetDMXBuffer = reinterpret_cast<IXA_PFN_GetDMXBuffer>(get("GetDMXBuffer"));
   SelectFixture = reinterpret_cast<IXA_PFN_SelectFixture>(get("SelectFixture"));
   testing_support::WaitUntil(
-      [&] { return (window = testing_support::FindOwnWindow("Vexa Visualiser")) != nullptr && IsWindowVisible(window); },
+      [&] {
+        return (window = testing_support::FindOwnWindow("Vexa Visualiser")) != nullptr && IsWindowVisible(window);
+      },
       5000);
   gRunning.Reset();
   if (SetRunningCallback) SetRunningCallback(&RecordRunning);
@@ -213,8 +215,7 @@ bool ReachState(Host& host, const std::string& state, std::unique_ptr<Simulator>
   if (state == "running") return true;
   PostMessageA(host.window, WM_COMMAND, MAKEWPARAM(kPatchButton, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(host.window, kPatchButton)));
-  return testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Patch") != nullptr; },
-                                    kTextTimeoutMs);
+  return testing_support::WaitUntil([] { return testing_support::FindOwnWindow("Patch") != nullptr; }, kTextTimeoutMs);
 }
 
 HMODULE LoadedModule() { return GetModuleHandleA("Ixa.dll"); }

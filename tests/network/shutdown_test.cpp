@@ -71,8 +71,8 @@ TEST(ShutdownDuringWork, AnotherLoadersShutdownDoesNotEndTheWaitForTheModule) {
   CloseHandle(othersShutdown);
   EXPECT_EQ(testing_support::RunTestsInChild("AnotherLoaderChild.*", 60000), 0);
   Sleep(200);  // room for a worker that would take the signal as its own
-  auto report = reinterpret_cast<TestReportStatusFn>(
-      reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportStatus")));
+  auto report =
+      reinterpret_cast<TestReportStatusFn>(reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportStatus")));
   ASSERT_NE(report, nullptr);
   report(5, "");
   EXPECT_TRUE(host.WaitRunning()) << host.Line(kInfoLine);
@@ -156,7 +156,6 @@ void IXA_CALL ShutDownAndCloseOnceRunning(int32_t running) {
   gCallbackReturned = true;
 }
 
-
 // ShutdownOB(1) on the worker cannot wait for the worker itself: it ends as
 // the callback returns, and the library goes with the host's free.
 TEST(ShutdownFromTheHost, WithCloseInsideTheRunningCallbackUnmapsOnceTheWorkerHasEnded) {
@@ -239,8 +238,8 @@ TEST(LifetimeChild, AModuleCallThatDoesNotReturnKeepsTheLibraryLoadedForItsRepor
   char flag[4];
   ASSERT_TRUE(testing_support::WaitUntil(
       [&] { return GetEnvironmentVariableA(kInSendVariable, flag, sizeof(flag)) > 0; }, kRunningTimeoutMs));
-  auto reportLater = reinterpret_cast<TestReportLaterFn>(
-      reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportLater")));
+  auto reportLater =
+      reinterpret_cast<TestReportLaterFn>(reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportLater")));
   ASSERT_NE(reportLater, nullptr);
   host.ShutdownOB(1);
   reportLater(100, 0, "after the free");
@@ -254,9 +253,7 @@ TEST(LifetimeChild, AModuleCallThatDoesNotReturnKeepsTheLibraryLoadedForItsRepor
   EXPECT_TRUE(LibraryMapped());
 }
 
-TEST(Lifetime, RowsInAChildProcess) {
-  EXPECT_EQ(testing_support::RunTestsInChild("LifetimeChild.*", 120000), 0);
-}
+TEST(Lifetime, RowsInAChildProcess) { EXPECT_EQ(testing_support::RunTestsInChild("LifetimeChild.*", 120000), 0); }
 
 }  // namespace
 }  // namespace network_test

@@ -156,8 +156,7 @@ int RunTestsInChild(const std::string& filter, DWORD timeoutMs) {
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
   bool started = StartChildProcess([&] {
-    return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process);
+    return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
   });
   SetEnvironmentVariableA("IXA_CHILD_TEST", nullptr);
   if (!started) return -2;

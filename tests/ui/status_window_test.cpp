@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include "loader/detection.h"

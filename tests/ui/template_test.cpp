@@ -106,24 +106,24 @@ TEST_F(StatusWindowTest, LaysOutItsControlsAndStartsWithApplyDisabled) {
   ExpectDialogFrame(w, "Vexa Visualiser", 232, 142);
   const DWORD tab = WS_TABSTOP;
   ExpectControls(w, {
-      {1008, "Button", kButtonType, BS_PUSHBUTTON, tab, "Close", 175, 27, 50, 14},
-      {-1, "Button", kButtonType, BS_GROUPBOX, 0, "Configuration", 7, 64, 166, 56},
-      {1001, "Edit", 0, 0, ES_AUTOHSCROLL | tab, "6600", 71, 79, 59, 14, true},
-      {1003, "Button", kButtonType, BS_DEFPUSHBUTTON, tab, "Apply", 175, 10, 50, 14},
-      {-1, "Static", kStaticType, SS_LEFT, 0, "Port", 53, 82, 14, 8},
-      {-1, "Static", kStaticType, SS_LEFT, 0, "User Number", 27, 98, 42, 8},
-      {-1, "Button", kButtonType, BS_GROUPBOX, 0, "Status", 7, 7, 166, 55},
-      {-1, "Static", kStaticType, SS_LEFT, 0, "Status:", 18, 19, 23, 8},
-      {-1, "Static", kStaticType, SS_LEFT, 0, "Session:", 13, 33, 28, 8},
-      {-1, "Static", kStaticType, SS_LEFT, 0, "Info:", 26, 47, 15, 8},
-      {1005, "Static", kStaticType, SS_LEFT, 0, "", 45, 19, 126, 8},
-      {1006, "Static", kStaticType, SS_LEFT, 0, "", 45, 33, 126, 8},
-      {1007, "Static", kStaticType, SS_LEFT, 0, "", 45, 47, 126, 8},
-      {1012, "Static", kStaticType, SS_LEFT, 0, "v3.10", 7, 127, 116, 8},
-      {1076, "ComboBox", kComboType, CBS_DROPDOWN, tab, "", 70, 97, 30, -1},
-      {1070, "Button", kButtonType, BS_PUSHBUTTON, tab, "Patch", 175, 45, 50, 14},
-      {1072, "Button", kButtonType, BS_PUSHBUTTON, tab, "Reconnect", 175, 62, 50, 14},
-  });
+                        {1008, "Button", kButtonType, BS_PUSHBUTTON, tab, "Close", 175, 27, 50, 14},
+                        {-1, "Button", kButtonType, BS_GROUPBOX, 0, "Configuration", 7, 64, 166, 56},
+                        {1001, "Edit", 0, 0, ES_AUTOHSCROLL | tab, "6600", 71, 79, 59, 14, true},
+                        {1003, "Button", kButtonType, BS_DEFPUSHBUTTON, tab, "Apply", 175, 10, 50, 14},
+                        {-1, "Static", kStaticType, SS_LEFT, 0, "Port", 53, 82, 14, 8},
+                        {-1, "Static", kStaticType, SS_LEFT, 0, "User Number", 27, 98, 42, 8},
+                        {-1, "Button", kButtonType, BS_GROUPBOX, 0, "Status", 7, 7, 166, 55},
+                        {-1, "Static", kStaticType, SS_LEFT, 0, "Status:", 18, 19, 23, 8},
+                        {-1, "Static", kStaticType, SS_LEFT, 0, "Session:", 13, 33, 28, 8},
+                        {-1, "Static", kStaticType, SS_LEFT, 0, "Info:", 26, 47, 15, 8},
+                        {1005, "Static", kStaticType, SS_LEFT, 0, "", 45, 19, 126, 8},
+                        {1006, "Static", kStaticType, SS_LEFT, 0, "", 45, 33, 126, 8},
+                        {1007, "Static", kStaticType, SS_LEFT, 0, "", 45, 47, 126, 8},
+                        {1012, "Static", kStaticType, SS_LEFT, 0, "v3.10", 7, 127, 116, 8},
+                        {1076, "ComboBox", kComboType, CBS_DROPDOWN, tab, "", 70, 97, 30, -1},
+                        {1070, "Button", kButtonType, BS_PUSHBUTTON, tab, "Patch", 175, 45, 50, 14},
+                        {1072, "Button", kButtonType, BS_PUSHBUTTON, tab, "Reconnect", 175, 62, 50, 14},
+                    });
   EXPECT_EQ(ListItems(w, IDC_USER_NUMBER), Numbers(1, 9));
   EXPECT_EQ(SelectedText(w, IDC_USER_NUMBER), "1");
   EXPECT_FALSE(ApplyEnabled());
@@ -153,10 +153,10 @@ struct PatchBox {
   int firstRow, x, y, w, h, firstId;
 };
 const PatchBox kPatchBoxes[] = {
-    {1, 7, 7, 110, 78, 1017},    {5, 7, 87, 110, 81, 1051},    {9, 122, 7, 113, 78, 1059},
-    {13, 122, 86, 114, 82, 1067}, {17, 240, 7, 113, 78, 1091},  {21, 241, 86, 114, 82, 1099},
-    {25, 356, 7, 113, 78, 1123},  {29, 358, 86, 114, 82, 1131}, {33, 7, 171, 110, 78, 1025},
-    {37, 7, 251, 110, 81, 1075},  {41, 121, 171, 113, 78, 1083}, {45, 121, 251, 114, 82, 1107},
+    {1, 7, 7, 110, 78, 1017},      {5, 7, 87, 110, 81, 1051},     {9, 122, 7, 113, 78, 1059},
+    {13, 122, 86, 114, 82, 1067},  {17, 240, 7, 113, 78, 1091},   {21, 241, 86, 114, 82, 1099},
+    {25, 356, 7, 113, 78, 1123},   {29, 358, 86, 114, 82, 1131},  {33, 7, 171, 110, 78, 1025},
+    {37, 7, 251, 110, 81, 1075},   {41, 121, 171, 113, 78, 1083}, {45, 121, 251, 114, 82, 1107},
     {49, 239, 171, 113, 78, 1115}, {53, 241, 251, 114, 82, 1139}, {57, 355, 171, 113, 78, 1147},
     {61, 357, 251, 114, 82, 1155},
 };

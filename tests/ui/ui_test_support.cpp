@@ -112,8 +112,8 @@ void SettingsKey::MakeReadOnly() {
   // Everyone may read it, delete it and change this again; nobody may set
   // values.
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KRSDWD;;;WD)", SDDL_REVISION_1,
-                                                                   &descriptor, nullptr));
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KRSDWD;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                                   nullptr));
   HKEY key = OpenProduct(WRITE_DAC);
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
@@ -193,8 +193,13 @@ LRESULT CALLBACK TrayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
   const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
   if (copy->cbData < sizeof(NotifyData)) return FALSE;
   const auto* data = static_cast<const NotifyData*>(copy->lpData);
-  TrayCall call{static_cast<DWORD>(copy->dwData), reinterpret_cast<HWND>(static_cast<LONG_PTR>(data->hWnd)),
-                data->uID, data->uFlags, data->uCallbackMessage, data->szTip, {}};
+  TrayCall call{static_cast<DWORD>(copy->dwData),
+                reinterpret_cast<HWND>(static_cast<LONG_PTR>(data->hWnd)),
+                data->uID,
+                data->uFlags,
+                data->uCallbackMessage,
+                data->szTip,
+                {}};
   const auto* bits = static_cast<const uint8_t*>(copy->lpData) + sizeof(NotifyData);
   call.iconBits.assign(bits, static_cast<const uint8_t*>(copy->lpData) + copy->cbData);
   std::lock_guard<std::mutex> hold(gTrayLock);
@@ -209,8 +214,8 @@ void RunTray(HANDLE ready) {
   windowClass.lpszClassName = L"Shell_TrayWnd";
   RegisterClassW(&windowClass);
   // Topmost, so that it is found before any notification area of the desktop.
-  CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Shell_TrayWnd", nullptr, WS_POPUP, 0, 0, 0, 0, nullptr,
-                  nullptr, windowClass.hInstance, nullptr);
+  CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Shell_TrayWnd", nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                  windowClass.hInstance, nullptr);
   SetEvent(ready);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);

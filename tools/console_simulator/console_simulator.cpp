@@ -42,7 +42,9 @@ LARGE_INTEGER gFrequency;
 LARGE_INTEGER gStart;
 FILE* gLogFile = nullptr;
 
-double CounterMs(LONGLONG counter) { return 1000.0 * static_cast<double>(counter) / static_cast<double>(gFrequency.QuadPart); }
+double CounterMs(LONGLONG counter) {
+  return 1000.0 * static_cast<double>(counter) / static_cast<double>(gFrequency.QuadPart);
+}
 
 LONGLONG Now() {
   LARGE_INTEGER now;

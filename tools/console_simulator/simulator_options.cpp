@@ -9,10 +9,17 @@ const struct {
   Fault fault;
   const char* name;
 } kFaults[] = {
-    {Fault::None, "none"},          {Fault::Silent, "silent"},   {Fault::Echo, "echo"},
-    {Fault::ShortReply, "short-reply"}, {Fault::LongReply, "long-reply"}, {Fault::CloseAtOnce, "close-at-once"},
-    {Fault::Refuse, "refuse"},      {Fault::Cut, "cut"},         {Fault::Stall, "stall"},
-    {Fault::Oversize, "oversize"},  {Fault::NotDll, "not-dll"},
+    {Fault::None, "none"},
+    {Fault::Silent, "silent"},
+    {Fault::Echo, "echo"},
+    {Fault::ShortReply, "short-reply"},
+    {Fault::LongReply, "long-reply"},
+    {Fault::CloseAtOnce, "close-at-once"},
+    {Fault::Refuse, "refuse"},
+    {Fault::Cut, "cut"},
+    {Fault::Stall, "stall"},
+    {Fault::Oversize, "oversize"},
+    {Fault::NotDll, "not-dll"},
     {Fault::JunkFirst, "junk-first"},
     {Fault::Trickle, "trickle"},
     {Fault::ManyExports, "many-exports"},

@@ -61,8 +61,7 @@ bool ParseNumber(const std::wstring& text, int* number) {
 
 }  // namespace
 
-std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments,
-                                                  ParseFailure* failure) {
+std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments, ParseFailure* failure) {
   DialogRequest request;
   std::wstring* error = &failure->error;
   Splitter splitter(arguments);
@@ -97,8 +96,7 @@ std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments,
       request.message = value;
     } else if (name == L"caption") {
       request.caption = value;
-    } else if (name.size() == 7 && name.compare(0, 6, L"button") == 0 && name[6] >= L'0' &&
-               name[6] <= L'3') {
+    } else if (name.size() == 7 && name.compare(0, 6, L"button") == 0 && name[6] >= L'0' && name[6] <= L'3') {
       request.buttons[name[6] - L'0'] = value;
     } else {
       *error = L"unknown option -" + name;

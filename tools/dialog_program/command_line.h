@@ -31,8 +31,7 @@ struct ParseFailure {
 // Os::Process::QuoteArgument writes them): values may be quoted, \" is a
 // literal quote and backslashes before a quote are halved. Returns nothing
 // and fills failure on malformed input, such as a quote left open.
-std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments,
-                                                  ParseFailure* failure);
+std::optional<DialogRequest> ParseDialogArguments(const std::wstring& arguments, ParseFailure* failure);
 
 // The argument text of a full command line: what follows the program name.
 std::wstring ArgumentsOf(const std::wstring& commandLine);

@@ -25,17 +25,21 @@ struct Shown {
 
 LPCWSTR IconFor(int icon) {
   switch (icon) {
-    case 1: return IDI_INFORMATION;
-    case 2: return IDI_QUESTION;
-    case 3: return IDI_ERROR;
-    case 4: return IDI_WARNING;
-    default: return nullptr;
+    case 1:
+      return IDI_INFORMATION;
+    case 2:
+      return IDI_QUESTION;
+    case 3:
+      return IDI_ERROR;
+    case 4:
+      return IDI_WARNING;
+    default:
+      return nullptr;
   }
 }
 
 void Finish(HWND window, Shown* shown, int button) {
-  bool dontAsk = shown->dontAskBox != nullptr &&
-                 SendMessageW(shown->dontAskBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  bool dontAsk = shown->dontAskBox != nullptr && SendMessageW(shown->dontAskBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
   shown->result = (button & 7) | (dontAsk ? 8 : 0);
   DestroyWindow(window);
 }
@@ -86,11 +90,10 @@ SIZE MeasureText(HFONT font, const std::wstring& text) {
   return SIZE{rect.right - rect.left, rect.bottom - rect.top};
 }
 
-HWND AddChild(HWND parent, LPCWSTR cls, const std::wstring& text, DWORD style, int x, int y,
-              int width, int height, int id, HFONT font) {
-  HWND child = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width,
-                               height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               GetModuleHandleW(nullptr), nullptr);
+HWND AddChild(HWND parent, LPCWSTR cls, const std::wstring& text, DWORD style, int x, int y, int width, int height,
+              int id, HFONT font) {
+  HWND child = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width, height, parent,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return child;
 }
@@ -140,32 +143,27 @@ int RunDialog(const DialogRequest& request, int autoPress, bool autoDontAsk) {
   AdjustWindowRect(&frame, style, FALSE);
   int width = frame.right - frame.left;
   int height = frame.bottom - frame.top;
-  HWND window = CreateWindowExW(
-      WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, cls.lpszClassName, request.caption.value_or(L"").c_str(),
-      style, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-      (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, nullptr, nullptr, instance,
-      &shown);
+  HWND window =
+      CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, cls.lpszClassName, request.caption.value_or(L"").c_str(),
+                      style, (GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2,
+                      width, height, nullptr, nullptr, instance, &shown);
   if (window == nullptr) return request.escapeButton & 7;
 
   if (iconName) {
-    HWND icon = AddChild(window, L"STATIC", L"", SS_ICON, kMargin, kMargin, kIconSize, kIconSize,
-                         -1, font);
+    HWND icon = AddChild(window, L"STATIC", L"", SS_ICON, kMargin, kMargin, kIconSize, kIconSize, -1, font);
     SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, iconName)), 0);
   }
-  AddChild(window, L"STATIC", message, SS_LEFT | SS_NOPREFIX, textLeft, kMargin, kTextWidth,
-           textSize.cy, -1, font);
+  AddChild(window, L"STATIC", message, SS_LEFT | SS_NOPREFIX, textLeft, kMargin, kTextWidth, textSize.cy, -1, font);
   if (request.offerDontAsk) {
-    shown.dontAskBox = AddChild(window, L"BUTTON", L"Don't ask me again",
-                                BS_AUTOCHECKBOX | WS_TABSTOP, kMargin, dontAskY, 240, 20,
-                                kDontAskId, font);
+    shown.dontAskBox = AddChild(window, L"BUTTON", L"Don't ask me again", BS_AUTOCHECKBOX | WS_TABSTOP, kMargin,
+                                dontAskY, 240, 20, kDontAskId, font);
   }
   int x = clientWidth - kMargin - buttonsWidth;
   HWND focus = nullptr;
   for (size_t i = 0; i < labels.size(); ++i) {
     bool isDefault = shown.buttonIndices[i] == request.defaultButton;
-    HWND button = AddChild(window, L"BUTTON", labels[i],
-                           WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), x, buttonsY,
-                           kButtonWidth, kButtonHeight, kFirstButtonId + static_cast<int>(i), font);
+    HWND button = AddChild(window, L"BUTTON", labels[i], WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), x,
+                           buttonsY, kButtonWidth, kButtonHeight, kFirstButtonId + static_cast<int>(i), font);
     if (isDefault || focus == nullptr) focus = button;
     x += kButtonWidth + kMargin;
   }

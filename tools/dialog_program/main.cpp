@@ -22,11 +22,9 @@ std::wstring Environment(const wchar_t* name) {
 }
 
 std::string Utf8(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                 0, nullptr, nullptr);
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
   return out;
 }
 
@@ -64,8 +62,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (!request) {
     std::fwprintf(stderr, L"durururu-dir32-udezar: %ls\n", failure.error.c_str());
     if (press.empty()) {
-      MessageBoxW(nullptr, (L"Cannot show the dialog: " + failure.error).c_str(), L"Dialog",
-                  MB_ICONWARNING);
+      MessageBoxW(nullptr, (L"Cannot show the dialog: " + failure.error).c_str(), L"Dialog", MB_ICONWARNING);
     }
     // As if dismissed with Escape, so that a fault never reads as a choice.
     return failure.exitCode;

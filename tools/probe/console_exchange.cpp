@@ -1,7 +1,7 @@
 #include "tools/probe/console_exchange.h"
 
-#include <ws2tcpip.h>
 #include <mswsock.h>
+#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,11 +14,11 @@ using Ixa::BroadcastTarget;
 using Ixa::BroadcastTargets;
 using Ixa::InterfaceAddress;
 using Ixa::IsDiscoveryReply;
+using Ixa::kImageBufferSize;
 using Ixa::ListInterfaceAddresses;
 using Ixa::PrefixLength;
 using Ixa::SendDiscoveryRequest;
 using Ixa::SendImageRequest;
-using Ixa::kImageBufferSize;
 
 namespace {
 
@@ -90,9 +90,9 @@ void Receive(SOCKET tcp, uint32_t timeoutMs, Clock::time_point deadline, Transfe
       transfer->outcome = wait == timeoutMs ? TransferOutcome::Stalled : TransferOutcome::TooSlow;
       break;
     }
-    int count = ready == SOCKET_ERROR
-                    ? SOCKET_ERROR
-                    : recv(tcp, reinterpret_cast<char*>(image.data() + size), static_cast<int>(kImageBufferSize - size), 0);
+    int count = ready == SOCKET_ERROR ? SOCKET_ERROR
+                                      : recv(tcp, reinterpret_cast<char*>(image.data() + size),
+                                             static_cast<int>(kImageBufferSize - size), 0);
     if (count == 0) {
       transfer->outcome = TransferOutcome::Complete;
       break;
@@ -118,8 +118,8 @@ class DatagramReader {
     GUID id = WSAID_WSARECVMSG;
     DWORD bytes = 0;
     if (setsockopt(udp, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof(on)) != 0 ||
-        WSAIoctl(udp, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof(id), &recvMsg_, sizeof(recvMsg_), &bytes,
-                 nullptr, nullptr) != 0) {
+        WSAIoctl(udp, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof(id), &recvMsg_, sizeof(recvMsg_), &bytes, nullptr,
+                 nullptr) != 0) {
       recvMsg_ = nullptr;
     }
   }
@@ -201,8 +201,7 @@ int Discover(uint16_t port, uint32_t timeoutMs, const std::function<void(const D
     uint32_t destination = 0;
     if (reader.Read(&datagram, &destination) == SOCKET_ERROR) return WSAGetLastError();
     datagram.elapsedMs = MsSince(start);
-    const InterfaceAddress* arrival =
-        ArrivalInterface(interfaces, destination, ntohl(datagram.sender.sin_addr.s_addr));
+    const InterfaceAddress* arrival = ArrivalInterface(interfaces, destination, ntohl(datagram.sender.sin_addr.s_addr));
     if (arrival != nullptr) {
       datagram.arrivalKnown = true;
       datagram.arrivalAddress = arrival->address;

@@ -16,9 +16,9 @@
 
 // One discovery request sent, or not.
 struct DiscoverySend {
-  bool limited;             // to 255.255.255.255, through the preferred route
-  Ixa::BroadcastTarget target;   // otherwise: where to and through which interface
-  int error;                // 0 when it went out
+  bool limited;                 // to 255.255.255.255, through the preferred route
+  Ixa::BroadcastTarget target;  // otherwise: where to and through which interface
+  int error;                    // 0 when it went out
 };
 
 struct Datagram {

@@ -9,20 +9,20 @@
 
 #include "loader/console_protocol.h"
 #include "loader/module_image.h"
+#include "loader/processor_api.h"
 #include "tools/probe/console_exchange.h"
 #include "tools/probe/probe_options.h"
 #include "tools/probe/probe_output.h"
 #include "tools/probe/probe_report.h"
-#include "loader/processor_api.h"
 #include "tools/probe/stored_port.h"
 
 using Ixa::DescribeInterface;
 using Ixa::DottedAddress;
 using Ixa::IsDiscoveryReply;
+using Ixa::kImageBufferSize;
 using Ixa::MachineName;
 using Ixa::ModuleImage;
 using Ixa::ReadModuleImage;
-using Ixa::kImageBufferSize;
 
 namespace {
 

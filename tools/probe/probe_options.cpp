@@ -10,7 +10,6 @@ namespace {
 // An hour: the probe's run time stays bounded by what it is given.
 constexpr unsigned long kMaxTimeoutMs = 3600000;
 
-
 // Digits only, from 1 to max.
 bool ParseNumber(const char* text, unsigned long max, uint32_t* out) {
   if (text == nullptr || *text < '0' || *text > '9') return false;
@@ -76,7 +75,8 @@ bool ParseProbeOptions(int argc, char** argv, ProbeOptions* options) {
     }
     const char* value = i + 1 < argc ? argv[++i] : nullptr;
     if (std::strcmp(arg, "--port") == 0) {
-      if (!ParseNumber(value, 65535, &options->port)) return Refuse("--port needs a number from 1 to 65535, not '%s'", value);
+      if (!ParseNumber(value, 65535, &options->port))
+        return Refuse("--port needs a number from 1 to 65535, not '%s'", value);
     } else if (std::strcmp(arg, "--timeout-ms") == 0) {
       if (!ParseNumber(value, kMaxTimeoutMs, &options->timeoutMs)) {
         return Refuse("--timeout-ms needs milliseconds from 1 to 3600000, not '%s'", value);

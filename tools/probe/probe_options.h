@@ -8,10 +8,10 @@ struct ProbeOptions {
   uint32_t port = 0;  // 0: not given, use the stored port
   uint32_t timeoutMs = 5000;
   bool fetch = false;
-  bool json = false;     // one JSON object per line instead of text
-  bool help = false;     // print the usage and do nothing else
-  bool version = false;  // print the version and do nothing else
-  bool report = false;   // the whole report around the discovery round
+  bool json = false;       // one JSON object per line instead of text
+  bool help = false;       // print the usage and do nothing else
+  bool version = false;    // print the version and do nothing else
+  bool report = false;     // the whole report around the discovery round
   std::string reportFile;  // where the report goes; empty: standard output
 };
 
@@ -21,4 +21,3 @@ struct ProbeOptions {
 bool ParseProbeOptions(int argc, char** argv, ProbeOptions* options);
 
 void PrintProbeUsage(FILE* to);
-

@@ -10,9 +10,7 @@ bool gJson = false;
 class Object {
  public:
   explicit Object(const char* event) : text_("{\"event\":" + JsonString(event)) {}
-  Object& Text(const char* name, const std::string& value) {
-    return Raw(name, JsonString(value));
-  }
+  Object& Text(const char* name, const std::string& value) { return Raw(name, JsonString(value)); }
   Object& Number(const char* name, unsigned long long value) { return Raw(name, std::to_string(value)); }
   Object& Signed(const char* name, long long value) { return Raw(name, std::to_string(value)); }
   Object& Raw(const char* name, const std::string& json) {
@@ -100,7 +98,12 @@ void PrintImage(size_t bytes, const std::string& machine, int found, int total) 
     std::printf("image %zu bytes, %s, %d of %d entry points\n", bytes, machine.c_str(), found, total);
     return;
   }
-  Object("image").Number("bytes", bytes).Text("machine", machine).Signed("entry_points", found).Signed("of", total).Print();
+  Object("image")
+      .Number("bytes", bytes)
+      .Text("machine", machine)
+      .Signed("entry_points", found)
+      .Signed("of", total)
+      .Print();
 }
 
 void PrintMissing(const std::vector<std::string>& names) {
@@ -156,8 +159,12 @@ void PrintConnectFailed(const char* address, unsigned port, int error) {
     std::printf("cannot connect to %s:%u: Winsock error %d\n", address, port, error);
     return;
   }
-  Object("socket_error").Text("stage", "connect").Text("address", address).Number("port", port)
-      .Signed("winsock_error", error).Print();
+  Object("socket_error")
+      .Text("stage", "connect")
+      .Text("address", address)
+      .Number("port", port)
+      .Signed("winsock_error", error)
+      .Print();
 }
 
 void PrintTransferFailed(size_t bytes, int error) {
@@ -224,8 +231,14 @@ void PrintInterface(const std::string& name, const std::string& address, int pre
                 discovery ? "discovery sends to it" : "no discovery");
     return;
   }
-  Object("interface").Text("name", name).Text("address", address).Signed("prefix", prefix)
-      .Text("broadcast", broadcast).Raw("up", YesNo(up)).Raw("discovery", YesNo(discovery)).Print();
+  Object("interface")
+      .Text("name", name)
+      .Text("address", address)
+      .Signed("prefix", prefix)
+      .Text("broadcast", broadcast)
+      .Raw("up", YesNo(up))
+      .Raw("discovery", YesNo(discovery))
+      .Print();
 }
 
 void PrintBroadcastRoute(const std::string& name, const std::string& address) {
@@ -258,8 +271,13 @@ void PrintPatchRow(int row, long long dp, long long universe, bool enabled, cons
                 std::string(state) == "stored" ? "" : std::string(std::string(" (") + state + ")").c_str());
     return;
   }
-  Object("patch_row").Signed("row", row).Signed("dp", dp).Signed("universe", universe).Raw("enabled", YesNo(enabled))
-      .Text("state", state).Print();
+  Object("patch_row")
+      .Signed("row", row)
+      .Signed("dp", dp)
+      .Signed("universe", universe)
+      .Raw("enabled", YesNo(enabled))
+      .Text("state", state)
+      .Print();
 }
 
 void PrintPolicy(const char* name, const std::vector<std::string>& entries) {

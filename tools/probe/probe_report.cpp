@@ -3,8 +3,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <iphlpapi.h>
 #include <windows.h>
+
+#include <iphlpapi.h>
 
 #include <cstdint>
 #include <string>
@@ -147,7 +148,8 @@ void PrintSettings() {
       if (one == "unusable") rowState = "unusable";
       if (one == "missing" && std::string(rowState) == "stored") rowState = "missing";
     }
-    PrintPatchRow(row + 1, static_cast<long long>(dp) + 1, static_cast<long long>(universe) + 1, enabled != 0, rowState);
+    PrintPatchRow(row + 1, static_cast<long long>(dp) + 1, static_cast<long long>(universe) + 1, enabled != 0,
+                  rowState);
   }
 }
 
@@ -164,7 +166,8 @@ void PrintPolicies() {
     std::string data(size + 2, '\0');
     RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size);
     std::vector<std::string> entries;
-    for (size_t at = 0; at < size && data[at] != '\0'; at += entries.back().size() + 1) entries.push_back(data.c_str() + at);
+    for (size_t at = 0; at < size && data[at] != '\0'; at += entries.back().size() + 1)
+      entries.push_back(data.c_str() + at);
     PrintPolicy(name, entries);
   }
 }
@@ -184,8 +187,8 @@ void PrintReportHead() {
 void PrintReportTail() {
   const std::wstring path = Os::DefaultLogFolder() + L"\\IxaLoader.log";
   std::string text;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     char chunk[65536];
     DWORD read = 0;

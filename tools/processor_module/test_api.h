@@ -12,8 +12,8 @@ extern "C" {
 // IXA_MODULE_PORTS="0,1", IXA_MODULE_VERSION, IXA_MODULE_FAULT: "1" or
 // an entry point's name, which then faults whenever it is called, and
 // IXA_MODULE_SEND_MS: how long each SendMIDICommands call takes).
-typedef void(__cdecl* TestConfigureFn)(const int32_t* nodes, const int32_t* ports, int32_t count,
-                                       int32_t version, int32_t faultingPortBuffer);
+typedef void(__cdecl* TestConfigureFn)(const int32_t* nodes, const int32_t* ports, int32_t count, int32_t version,
+                                       int32_t faultingPortBuffer);
 // Messages handed to SendMIDICommands, in order.
 typedef int32_t(__cdecl* TestMessageCountFn)(void);
 typedef int32_t(__cdecl* TestGetMessageFn)(int32_t index, uint8_t* out, int32_t capacity);

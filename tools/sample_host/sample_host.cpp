@@ -79,15 +79,24 @@ bool Parse(int argc, char** argv, Options* options) {
       }
       return argv[++i];
     };
-    if (arg == "--dll") options->dll = next("a path");
-    else if (arg == "--launch-option") options->launchOption = std::atoi(next("a number"));
-    else if (arg == "--wait-running") options->waitRunningMs = static_cast<DWORD>(std::atoi(next("milliseconds")));
-    else if (arg == "--read-seconds") options->readSeconds = std::atof(next("seconds"));
-    else if (arg == "--rows") options->rows = std::atoi(next("a count"));
-    else if (arg == "--commands") options->commands = true;
-    else if (arg == "--show-console") options->showConsole = true;
-    else if (arg == "--keep-window") options->closeWindow = false;
-    else if (arg == "--no-shutdown") options->shutdown = false;
+    if (arg == "--dll")
+      options->dll = next("a path");
+    else if (arg == "--launch-option")
+      options->launchOption = std::atoi(next("a number"));
+    else if (arg == "--wait-running")
+      options->waitRunningMs = static_cast<DWORD>(std::atoi(next("milliseconds")));
+    else if (arg == "--read-seconds")
+      options->readSeconds = std::atof(next("seconds"));
+    else if (arg == "--rows")
+      options->rows = std::atoi(next("a count"));
+    else if (arg == "--commands")
+      options->commands = true;
+    else if (arg == "--show-console")
+      options->showConsole = true;
+    else if (arg == "--keep-window")
+      options->closeWindow = false;
+    else if (arg == "--no-shutdown")
+      options->shutdown = false;
     else {
       std::fprintf(stderr,
                    "usage: sample_host [--dll PATH] [--launch-option N] [--wait-running MS]\n"
@@ -228,10 +237,9 @@ int main(int argc, char** argv) {
   }
   Exports x{};
   bool found = Lookup(dll, "StartDetectExt", &x.StartDetectExt) & Lookup(dll, "ShutdownOB", &x.ShutdownOB) &
-               Lookup(dll, "SetRunningCallback", &x.SetRunningCallback) &
-               Lookup(dll, "GetDMXBuffer", &x.GetDMXBuffer) & Lookup(dll, "ClearProgrammer", &x.ClearProgrammer) &
-               Lookup(dll, "SelectNone", &x.SelectNone) & Lookup(dll, "SelectFixture", &x.SelectFixture) &
-               Lookup(dll, "SetFixturePanTilt", &x.SetFixturePanTilt) &
+               Lookup(dll, "SetRunningCallback", &x.SetRunningCallback) & Lookup(dll, "GetDMXBuffer", &x.GetDMXBuffer) &
+               Lookup(dll, "ClearProgrammer", &x.ClearProgrammer) & Lookup(dll, "SelectNone", &x.SelectNone) &
+               Lookup(dll, "SelectFixture", &x.SelectFixture) & Lookup(dll, "SetFixturePanTilt", &x.SetFixturePanTilt) &
                Lookup(dll, "SetFixtureIntensity", &x.SetFixtureIntensity);
   if (!found) return 1;
   Step("loaded; all exports found");
@@ -245,8 +253,8 @@ int main(int argc, char** argv) {
 
   if (options.waitRunningMs > 0) {
     bool running = WaitForSingleObject(gRunningEvent, options.waitRunningMs) == WAIT_OBJECT_0;
-    Step(running ? "running callback: 1 (processor running, patch resolved)"
-                 : "processor did not start within %lu ms", options.waitRunningMs);
+    Step(running ? "running callback: 1 (processor running, patch resolved)" : "processor did not start within %lu ms",
+         options.waitRunningMs);
     ShowStatusLines(window);
     if (options.showConsole) ShowModuleCalls();
   }
@@ -259,8 +267,9 @@ int main(int argc, char** argv) {
     x.SetFixtureIntensity(1, 255);
     x.SelectNone();
     x.ClearProgrammer();
-    Step("sent SelectFixture(1), SetFixturePanTilt(1, 1000, 8191), SetFixtureIntensity(1, 255), "
-         "SelectNone, ClearProgrammer");
+    Step(
+        "sent SelectFixture(1), SetFixturePanTilt(1, 1000, 8191), SetFixtureIntensity(1, 255), "
+        "SelectNone, ClearProgrammer");
     if (options.showConsole) ShowConsoleMessages();
   }
 

@@ -334,13 +334,14 @@ bool FreeAloneKeepsItRunning(HMODULE dll) {
     Inside in(gControl, "FreeLibrary without ShutdownOB(1)");
     FreeLibrary(dll);
   }
-  auto report = reinterpret_cast<TestReportStatusFn>(
-      reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportStatus")));
+  auto report =
+      reinterpret_cast<TestReportStatusFn>(reinterpret_cast<void*>(GetProcAddress(LoadedModule(), "TestReportStatus")));
   HWND window = testing_support::FindOwnWindow("Vexa Visualiser");
   if (!LibraryMapped() || report == nullptr || window == nullptr) return false;
   report(0, "reported after the free");
-  if (!testing_support::WaitUntil([&] { return testing_support::ControlText(window, kInfoLine) == "reported after the free"; },
-                                  kTextTimeoutMs)) {
+  if (!testing_support::WaitUntil(
+          [&] { return testing_support::ControlText(window, kInfoLine) == "reported after the free"; },
+          kTextTimeoutMs)) {
     return false;
   }
   Inside in(gControl, "LoadLibrary again");
