@@ -3,7 +3,7 @@
 # both cross compilers, 64-bit Wine, and 32-bit Wine where the kernel runs
 # 32-bit programs; llvm-dlltool for the MSVC import library; clang and lld
 # for the MSVC-style link of the package test; pkg-config; tcpdump and tshark
-# for the dissector test.
+# for the dissector test; clang-format 14, which the tree is formatted with.
 set -euo pipefail
 source "$(dirname "$0")/arches.sh"
 
@@ -32,7 +32,7 @@ install_missing() {
 # tshark's package asks whether users may capture; answered (no) beforehand.
 echo 'wireshark-common wireshark-common/install-setuid boolean false' | debconf-set-selections
 install_missing \
-  binutils cmake ninja-build googletest llvm clang lld pkg-config tcpdump tshark \
+  binutils cmake ninja-build googletest llvm clang lld clang-format-14 pkg-config tcpdump tshark \
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 \
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 \
   wine wine64 xvfb xauth iproute2 util-linux procps

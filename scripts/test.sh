@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds both architectures, packs and checks the
+# Sets up the machine, checks the layering and the formatting of the
+# sources, builds both architectures, packs and checks the
 # release package, and runs every test inside the private network sandbox:
 # the x86_64 suite under 64-bit Wine on every machine, the i686 suite where
 # the kernel runs 32-bit programs, each followed by a 30-second stress run.
@@ -12,6 +13,8 @@ source "$root/scripts/arches.sh"
 started=$SECONDS
 
 "$root/scripts/setup.sh"
+"$root/scripts/check-layers.sh"
+"$root/scripts/check-format.sh"
 ixa_choose_arches
 echo "test: suites to run: $ixa_arches (kernel runs 32-bit programs: $ixa_i686_runs)"
 
