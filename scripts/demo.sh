@@ -3,7 +3,8 @@
 # sandbox: a simulated console serves the processor module on loopback, and
 # the sample host loads IxaLoader.dll, finds the console, receives and starts
 # the module, reads live universes, sends commands and shuts down, printing
-# each step with its time. Ends by itself.
+# each step with its time; then the console probe writes the report a user
+# would send to support, the end of the log file in it. Ends by itself.
 # It runs the shipped i686 build where the kernel runs 32-bit programs,
 # otherwise the x86_64 build; IXA_ARCH picks one.
 set -euo pipefail
@@ -41,7 +42,7 @@ trap 'rm -f "$log"' EXIT
 
 echo "== console simulator on UDP/TCP port $port (loopback only), serving processor_module.dll"
 "$root/scripts/wine-run.sh" console_simulator.exe --port "$port" --module processor_module.dll \
-  --exit-after 1 --lifetime 60 --log "$(ixa_wine winepath -w "$log")" >/dev/null 2>&1 &
+  --exit-after 2 --lifetime 60 --log "$(ixa_wine winepath -w "$log")" >/dev/null 2>&1 &
 simulator=$!
 for _ in $(seq 100); do
   grep -q "ready:" "$log" 2>/dev/null && break
@@ -53,6 +54,13 @@ follower=$!
 echo "== sample host: load IxaLoader.dll, detect, transfer, launch, read, command, shut down"
 "$root/scripts/wine-run.sh" sample_host.exe --wait-running 20000 --read-seconds 3 --rows 8 \
   --commands --show-console 2>&1 | sed -u 's/^/host    | /'
+
+echo "== ixa_probe --report --fetch: what a user sends to support (settings and patch rows left out here)"
+"$root/scripts/wine-run.sh" ixa_probe.exe --report --fetch --timeout-ms 2000 2>&1 | tr -d '\r' |
+  grep -v -E '^(patch #|\| )' | sed -u 's/^/report  | /'
+echo "== the end of the log file, %LOCALAPPDATA%\\IxaLoader\\IxaLoader.log"
+"$root/scripts/wine-run.sh" ixa_probe.exe --report --timeout-ms 1 2>&1 | tr -d '\r' | grep '^| ' | tail -n 15 |
+  sed -u 's/^/log     /'
 
 wait "$simulator" || true
 wait "$follower" 2>/dev/null || true

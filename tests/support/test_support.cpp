@@ -105,7 +105,9 @@ std::string ControlText(HWND dialog, int id) {
 
 std::string FileBytes(const std::string& path) {
   std::string bytes;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  // Also a file another writer still appends to.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
   char chunk[64 * 1024];
   DWORD read = 0;
@@ -177,5 +179,7 @@ bool InChildProcess() {
   char value[8];
   return GetEnvironmentVariableA("IXA_CHILD_TEST", value, sizeof(value)) > 0;
 }
+
+bool RunsUnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
 }  // namespace testing_support

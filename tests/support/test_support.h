@@ -48,4 +48,7 @@ int RunTestsInChild(const std::string& filter, DWORD timeoutMs);
 // True inside such a child.
 bool InChildProcess();
 
+// True under Wine, where a few Windows guarantees do not hold.
+bool RunsUnderWine();
+
 }  // namespace testing_support
