@@ -56,11 +56,12 @@ echo "== sample host: load IxaLoader.dll, detect, transfer, launch, read, comman
   --commands --show-console 2>&1 | sed -u 's/^/host    | /'
 
 echo "== ixa_probe --report --fetch: what a user sends to support (settings and patch rows left out here)"
-"$root/scripts/wine-run.sh" ixa_probe.exe --report --fetch --timeout-ms 2000 2>&1 | tr -d '\r' |
-  grep -v -E '^(patch #|\| )' | sed -u 's/^/report  | /'
-echo "== the end of the log file, %LOCALAPPDATA%\\IxaLoader\\IxaLoader.log"
-"$root/scripts/wine-run.sh" ixa_probe.exe --report --timeout-ms 1 2>&1 | tr -d '\r' | grep '^| ' | tail -n 15 |
-  sed -u 's/^/log     /'
+report=$(mktemp)
+"$root/scripts/wine-run.sh" ixa_probe.exe --report --fetch --timeout-ms 2000 2>&1 | tr -d '\r' >"$report" || true
+grep -v -E '^(patch #|\| )' "$report" | sed 's/^/report  | /' || true
+echo "== the end of the log file in the report, %LOCALAPPDATA%\\IxaLoader\\IxaLoader.log"
+grep '^| ' "$report" | tail -n 15 | sed 's/^/log     /' || true
+rm -f "$report"
 
 wait "$simulator" || true
 wait "$follower" 2>/dev/null || true

@@ -7,6 +7,17 @@
 set -euo pipefail
 source "$(dirname "$0")/arches.sh"
 
+# A mirror in the middle of a sync fails one index for a while; the lists
+# that did arrive may still hold every package, so the install decides.
+update_package_lists() {
+  local try
+  for try in 1 2 3; do
+    apt-get update -qq && return 0
+    ((try < 3)) && { echo "setup: apt-get update failed, trying again in 20 s" >&2; sleep 20; }
+  done
+  echo "setup: apt-get update failed three times; installing from the lists it has" >&2
+}
+
 install_missing() {
   local missing=() p
   for p in "$@"; do
@@ -15,7 +26,7 @@ install_missing() {
   ((${#missing[@]} == 0)) && return 0
   echo "setup: installing ${missing[*]}"
   if [ -z "${ixa_apt_updated:-}" ]; then
-    apt-get update -qq || { echo "setup: apt-get update failed" >&2; return 1; }
+    update_package_lists
     ixa_apt_updated=1
   fi
   local log
