@@ -140,9 +140,11 @@ DWORD WINAPI CloseEverything(void*) {
 }
 
 TEST_F(PatchDialogTest, ClosingTheStatusWindowCancelsAnOpenPatchDialog) {
+  store_.CreateEmpty();
   StartWindow();
   HWND patch = OpenPatch();
   Select(patch, 1018, kDisabledItem);
+  store_.SetDword("DP_5", 7);
   // ShutdownOB(true) from a host thread; it must not wait for the user.
   HANDLE closer = CreateThread(nullptr, 0, &CloseEverything, nullptr, 0, nullptr);
   bool ended = WaitForSingleObject(closer, 10000) == WAIT_OBJECT_0;
@@ -154,6 +156,7 @@ TEST_F(PatchDialogTest, ClosingTheStatusWindowCancelsAnOpenPatchDialog) {
   CloseHandle(closer);
   EXPECT_FALSE(IsWindow(patch));
   EXPECT_EQ(TableRow(0), (RowValues{1, 0, 0}));
+  EXPECT_EQ(store_.GetOr("DP_5", 99), 7u) << "the run's end wrote the table";
 }
 
 }  // namespace
