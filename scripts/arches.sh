@@ -18,12 +18,25 @@ ixa_kernel_runs_i686() {
   [ "$status" -eq 42 ]
 }
 
+# Whether this machine runs the i686 build under Wine: the kernel runs
+# 32-bit programs and Wine's 32-bit part is installed. When it does not,
+# ixa_i686_why_not says why.
+ixa_runs_i686() {
+  ixa_i686_why_not=
+  if ! ixa_kernel_runs_i686; then
+    ixa_i686_why_not="this kernel runs no 32-bit programs (32-bit emulation is off)"
+  elif ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+    ixa_i686_why_not="Wine's 32-bit part (wine32:i386) is not installed"
+  fi
+  [ -z "$ixa_i686_why_not" ]
+}
+
 # Sets ixa_arches to the architectures whose suite runs here: IXA_ARCHES if
-# set ("i686", "x86_64" or "i686 x86_64"), else both less what the kernel
-# cannot run. ixa_i686_runs says whether the kernel runs 32-bit code.
+# set ("i686", "x86_64" or "i686 x86_64"), else both less what this machine
+# cannot run. ixa_i686_runs says whether it runs the i686 build.
 ixa_choose_arches() {
   ixa_i686_runs=no
-  if ixa_kernel_runs_i686; then ixa_i686_runs=yes; fi
+  if ixa_runs_i686; then ixa_i686_runs=yes; fi
   if [ -n "${IXA_ARCHES:-}" ]; then
     ixa_arches=$IXA_ARCHES
     local arch

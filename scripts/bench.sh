@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 source "$root/scripts/arches.sh"
 if [ -z "${IXA_ARCH:-}" ]; then
-  if ixa_kernel_runs_i686; then IXA_ARCH=i686; else IXA_ARCH=x86_64; fi
+  if ixa_runs_i686; then IXA_ARCH=i686; else IXA_ARCH=x86_64; fi
 fi
 export IXA_ARCH
 echo "bench: $IXA_ARCH build"

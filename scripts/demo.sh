@@ -14,12 +14,12 @@ if [ "${IXA_DEMO_STAGE:-}" != sandboxed ]; then
   "$root/scripts/setup.sh"
   source "$root/scripts/arches.sh"
   if [ -z "${IXA_ARCH:-}" ]; then
-    if ixa_kernel_runs_i686; then
+    if ixa_runs_i686; then
       IXA_ARCH=i686
       echo "demo: running the i686 build (the shipped DLL)"
     else
       IXA_ARCH=x86_64
-      echo "demo: running the x86_64 build: this kernel runs no 32-bit programs (32-bit emulation is off)"
+      echo "demo: running the x86_64 build: $ixa_i686_why_not"
     fi
   fi
   export IXA_ARCH

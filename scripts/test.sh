@@ -16,7 +16,7 @@ started=$SECONDS
 "$root/scripts/check-layers.sh"
 "$root/scripts/check-format.sh"
 ixa_choose_arches
-echo "test: suites to run: $ixa_arches (kernel runs 32-bit programs: $ixa_i686_runs)"
+echo "test: suites to run: $ixa_arches (this machine runs the i686 build: $ixa_i686_runs${ixa_i686_why_not:+, $ixa_i686_why_not})"
 
 for arch in i686 x86_64; do
   echo "test: building $arch"
@@ -28,7 +28,7 @@ echo "test: packing and checking the release package"
 "$root/tests/package/check_package.sh" "$root"/build/package/IxaLoader-*-win32.zip
 
 if [[ " $ixa_arches " == *" i686 "* && $ixa_i686_runs != yes ]]; then
-  echo "test: stopping: IXA_ARCHES asks for the i686 suite, but this kernel runs no 32-bit programs (32-bit emulation is off)" >&2
+  echo "test: stopping: IXA_ARCHES asks for the i686 suite, but $ixa_i686_why_not" >&2
   exit 1
 fi
 
@@ -60,7 +60,7 @@ if [[ " $ixa_arches " != *" i686 "* ]]; then
   if [ "$ixa_i686_runs" = yes ]; then
     echo "test: i686 suite skipped: IXA_ARCHES=\"$IXA_ARCHES\" leaves it out; the i686 DLL was built and checked without running it"
   else
-    echo "test: i686 suite skipped: this kernel runs no 32-bit programs (32-bit emulation is off); the i686 DLL was built and checked without running it"
+    echo "test: i686 suite skipped: $ixa_i686_why_not; the i686 DLL was built and checked without running it"
   fi
 fi
 echo "test: ran the $(echo $ixa_arches) suite(s) in $((SECONDS - started)) s"

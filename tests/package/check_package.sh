@@ -116,7 +116,7 @@ i686-w64-mingw32-gcc -std=c99 -Wall -Wextra -Werror "$root/tests/package/package
   $(PKG_CONFIG_LIBDIR="$PWD/lib/pkgconfig" pkg-config --cflags --libs ixaloader) -o bin/package_host_pkgconfig.exe ||
   fail "the host does not build with pkg-config's flags"
 
-if ixa_kernel_runs_i686; then
+if ixa_runs_i686; then
   IXA_ARCH=i686 "$root/scripts/sandbox.sh" bash -c \
     'cd bin && for host in package_host_*.exe "$1/package_host_cmake.exe"; do "$0" "$host" || exit 1; done' \
     "$root/scripts/wine-run.sh" "$work/consumer" ||
@@ -126,5 +126,5 @@ if ixa_kernel_runs_i686; then
 else
   echo "check-package: $(basename "$zip"): sums, contents, symbols, version resources;" \
     "both import libraries, lld-link, the CMake package and pkg-config linked;" \
-    "the hosts were not run: this kernel runs no 32-bit programs (32-bit emulation is off)"
+    "the hosts were not run: $ixa_i686_why_not"
 fi
