@@ -5,6 +5,8 @@
 # for the MSVC-style link of the package test; pkg-config; tcpdump and tshark
 # for the dissector test; clang-format 14, which the tree is formatted with.
 set -euo pipefail
+# A caller that ran it already (the test command) says so.
+[ -n "${IXA_SETUP_DONE:-}" ] && exit 0
 source "$(dirname "$0")/arches.sh"
 
 # A mirror in the middle of a sync fails one index for a while; the lists

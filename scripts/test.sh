@@ -13,6 +13,7 @@ source "$root/scripts/arches.sh"
 started=$SECONDS
 
 "$root/scripts/setup.sh"
+export IXA_SETUP_DONE=1
 "$root/scripts/check-layers.sh"
 "$root/scripts/check-format.sh"
 ixa_choose_arches
