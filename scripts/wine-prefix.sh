@@ -18,7 +18,16 @@ quietly() {
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  quietly ixa_wine wineboot -i
+  # A first boot on a busy machine has once failed to start one of its
+  # programs ("ShellExecuteEx failed"); a second one from scratch is cheap.
+  if ! ixa_wine wineboot -i >"$log" 2>&1; then
+    echo "wine-prefix: making $WINEPREFIX failed once, making it again:" >&2
+    sed 's/^/  /' "$log" >&2
+    ixa_wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    quietly ixa_wine wineboot -i
+  fi
 fi
 # Kept alive for the whole run; wineboot may have left one running already.
 if ! ixa_wineserver_pid >/dev/null; then
