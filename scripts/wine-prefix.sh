@@ -17,6 +17,7 @@ quietly() {
 }
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  ixa_prefix_made=1
   mkdir -p "$WINEPREFIX"
   # A first boot on a busy machine has once failed to start one of its
   # programs ("ShellExecuteEx failed"); a second one from scratch is cheap.
@@ -48,3 +49,10 @@ REGEDIT4
 REG
 quietly ixa_wine regedit /S "$(ixa_wine winepath -w "$regfile")"
 rm -f "$regfile"
+# The desktop process that wineboot started (it holds the notification
+# area) read its settings before these: restarted, it reads them.
+if [ -n "${ixa_prefix_made:-}" ]; then
+  ixa_wineserver -k 2>/dev/null || true
+  ixa_wineserver -w 2>/dev/null || true
+  quietly ixa_wineserver -p
+fi
