@@ -50,9 +50,12 @@ REG
 quietly ixa_wine regedit /S "$(ixa_wine winepath -w "$regfile")"
 rm -f "$regfile"
 # The desktop process that wineboot started (it holds the notification
-# area) read its settings before these: restarted, it reads them.
+# area) read its settings before these: restarted, it reads them. The
+# services come back here too, with their output in the log: started by a
+# test, they would hold its output pipe open and its runner would wait on it.
 if [ -n "${ixa_prefix_made:-}" ]; then
   ixa_wineserver -k 2>/dev/null || true
   ixa_wineserver -w 2>/dev/null || true
   quietly ixa_wineserver -p
+  quietly ixa_wine wineboot
 fi
