@@ -263,16 +263,13 @@ void CIxaConfigDialog::RestartUnlessNoPort() {
 void CIxaConfigDialog::EndNestedDialogs() {
   // An open Patch dialog would keep this window's run going until the user
   // closes it; ending the run cancels it.
-  if (currentPatchDialog_ && currentPatchDialog_->GetSafeHwnd() != nullptr) {
-    patchDialogEndedWithRun_ = true;
-    currentPatchDialog_->EndDialog(IDCANCEL);
-  }
+  // IDABORT, not the user's IDCANCEL: the caller then writes nothing.
+  if (currentPatchDialog_ && currentPatchDialog_->GetSafeHwnd() != nullptr) currentPatchDialog_->EndDialog(IDABORT);
 }
 
 void CIxaConfigDialog::OnPatch() {
   currentPatchDialog_ = std::make_unique<OrbPatchDialog>(GetSafeHwnd(), owner_);
-  currentPatchDialog_->DoModal();
   // Written after the user's Cancel as well; a run that ends (ShutdownOB,
   // the end request) writes nothing on its way out.
-  if (!patchDialogEndedWithRun_) WritePatchTable();
+  if (currentPatchDialog_->DoModal() != IDABORT) WritePatchTable();
 }

@@ -106,6 +106,4 @@ class CIxaConfigDialog : public Ui::Dialog {
   // settings operation.
   Os::UniqueRegistryKey settingsKeys_[3];
   std::unique_ptr<OrbPatchDialog> currentPatchDialog_;
-  // Set when the window's run ends under an open Patch dialog.
-  bool patchDialogEndedWithRun_ = false;
 };
